@@ -1,0 +1,59 @@
+// Control of the fake platform and window: a scripted clock, child, socket and message queue.
+// Tests read as scenarios: say what the world does, run the monitor, look at what it did.
+#pragma once
+
+#include <cstdint>
+
+#include "window/window.h"
+
+namespace fake {
+
+constexpr uint64_t kNever = UINT64_MAX;
+
+// Everything back to a machine that has been up `bootTicks` ms, with this process command line.
+void reset(const char* commandLine, uint64_t bootTicks = 100000);
+
+// The clock. Ticks are its low 32 bits, so a clock started near 2^32 shows the counter's wrap.
+uint64_t now();
+void advance(uint64_t ms);  // time passes outside any wait (a busy window)
+
+// Children started from now on: how long each runs (kNever: until stopped), whether it answers
+// probes sent to `listenPort`, and how many of the next start attempts fail (-1: all of them).
+void childRunsFor(uint64_t ms);
+void childAnswers(bool answers);
+void listenPort(uint16_t port);
+void failStarts(int count);
+void endChildAt(uint64_t at);  // the running child ends by itself at `at`
+void failWaits(int count);     // the next `count` waits fail
+
+// The window's queue and the socket.
+void inputAt(uint64_t at);
+void quitAt(uint64_t at);
+void datagramArrives(int length);  // from anyone, queued now
+int datagramsWaiting();
+
+// Start-up steps that can be made to fail: "class", "socket", "bind", "nonblock", "window".
+void failStep(const char* step);
+
+// What happened.
+int startAttempts();
+int starts();
+int terminations();
+int openHandles();
+int handleMisuse();  // waits, terminations or releases of handles that are not open
+bool childRunning();
+const char* lastCommand();  // the command line the last start was given
+int probes();
+uint64_t probeAt(int index);
+uint16_t probePort(int index);
+const char* probeBytes(int index);  // six bytes
+int dispatched();
+const char* trace();  // start-up and child events, in order, separated by spaces
+const char* text(StatusLabel label);
+const char* programLabel();
+bool windowShown();
+
+}  // namespace fake
+
+// The monitor's state back to program start.
+void resetMonitorState();

@@ -1,0 +1,6 @@
+// Shared between the fake platform and the fake window.
+#pragma once
+
+void fakeRecord(const char* event);
+bool fakeStepFails(const char* step);
+void fakeWindowReset();

@@ -1,0 +1,111 @@
+#include "unit/scenario.h"
+
+TEST(Loop, ChildEndRestartsCountsAndRefreshes) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  const uint64_t t0 = fake::now();
+  fake::endChildAt(t0 + 300);
+  superviseOnce();
+  EXPECT_EQ(fake::now(), t0 + 300);  // woken by the end, not by the time-out
+  EXPECT_EQ(fake::starts(), 2);
+  EXPECT_EQ(restarts, 1);
+  EXPECT_STREQ(fake::text(labelRestart), "Restarts: 1");
+  EXPECT_EQ(fake::openHandles(), 1);  // the ended child's handle went with its successor
+}
+
+TEST(Loop, InputIsServedWithoutRefreshOrProbe) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", 5000));  // too early for a first probe
+  const uint64_t t0 = fake::now();
+  fake::inputAt(t0 + 200);
+  fake::inputAt(t0 + 900);
+  superviseOnce();
+  superviseOnce();
+  EXPECT_STREQ(fake::trace(), "class network socket bind nonblock start window show refresh");
+  EXPECT_EQ(fake::dispatched(), 1);
+  superviseOnce();  // serves the second input, waits a full second
+  EXPECT_EQ(fake::dispatched(), 2);
+  EXPECT_EQ(fake::now(), t0 + 1901);
+  EXPECT_EQ(restarts, 0);
+  EXPECT_EQ(fake::probes(), 0);
+}
+
+TEST(Loop, IdleSecondsProbeAndRefresh) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  const uint64_t t0 = fake::now();
+  runFor(3000);
+  EXPECT_EQ(fake::now(), t0 + 3003);
+  EXPECT_STREQ(fake::trace(),
+               "class network socket bind nonblock start window show refresh refresh refresh refresh");
+  EXPECT_EQ(fake::probes(), 1);
+}
+
+TEST(Loop, AFailedWaitOnlyRefreshes) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  fake::failWaits(1);
+  superviseOnce();
+  EXPECT_STREQ(fake::trace(), "class network socket bind nonblock start window show refresh refresh");
+  EXPECT_EQ(fake::probes(), 0);
+  EXPECT_EQ(restarts, 0);
+}
+
+TEST(Loop, AFailingRestartIsRetriedAtOnceAndEveryAttemptCounts) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  fake::endChildAt(fake::now() + 100);
+  fake::failStarts(3);
+  for (int pass = 0; pass < 4; ++pass) superviseOnce();
+  EXPECT_EQ(fake::startAttempts(), 5);
+  EXPECT_EQ(fake::starts(), 2);
+  EXPECT_EQ(restarts, 4);
+  EXPECT_EQ(fake::openHandles(), 1);
+  EXPECT_EQ(fake::handleMisuse(), 0);
+  EXPECT_TRUE(fake::childRunning());
+}
+
+TEST(Loop, WithoutAChildInputIsServedNotCounted) {
+  fake::reset("t.exe 27960 srv.exe");
+  fake::failStarts(-1);
+  ASSERT_TRUE(startUp(nullptr));
+  EXPECT_EQ(numHandles, 0);
+  for (int i = 1; i <= 5; ++i) fake::inputAt(fake::now() + i * 100);
+  runFor(2000);
+  EXPECT_EQ(fake::dispatched(), 5);
+  EXPECT_EQ(restarts, 0);
+  EXPECT_EQ(fake::startAttempts(), 1);
+  EXPECT_EQ(fake::handleMisuse(), 0);
+  EXPECT_STREQ(fake::text(labelMax), "Max: ?");
+  EXPECT_STREQ(fake::text(labelCurrent), "Time: 0 min");
+
+  fake::quitAt(fake::now() + 10);
+  EXPECT_EQ(runLoop(), 1);  // nothing to terminate, nothing misused
+  EXPECT_EQ(fake::terminations(), 0);
+  EXPECT_EQ(fake::handleMisuse(), 0);
+}
+
+TEST(Loop, AForcedStopWhoseRestartFailsWaitsOnInputAloneUntilTheProbeRetries) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  const uint64_t t0 = fake::now();
+  runUntil(t0 + 40000);  // five silent periods so far
+  fake::failStarts(1);
+  runUntil(t0 + 41500);  // the sixth: terminated, restart fails
+  EXPECT_EQ(noresponse, 1);
+  EXPECT_FALSE(childOpen);
+  EXPECT_EQ(numHandles, 1);
+  fake::inputAt(fake::now() + 300);
+  runUntil(t0 + 90000);  // the next forced restart, 48 s later, starts it again
+  EXPECT_EQ(noresponse, 2);
+  EXPECT_TRUE(fake::childRunning());
+  EXPECT_EQ(fake::dispatched(), 1);
+  EXPECT_EQ(restarts, 0);
+  EXPECT_EQ(fake::handleMisuse(), 0);
+  EXPECT_EQ(fake::openHandles(), 1);
+}
+
+TEST(Loop, ALongCrashLoopHoldsOneHandle) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  fake::childRunsFor(0);  // every later child ends the moment it starts
+  fake::endChildAt(fake::now());
+  for (int pass = 0; pass < 100000; ++pass) superviseOnce();
+  EXPECT_EQ(fake::starts(), 100001);
+  EXPECT_EQ(restarts, 100000);
+  EXPECT_EQ(fake::openHandles(), 1);
+  EXPECT_EQ(fake::handleMisuse(), 0);
+}

@@ -1,0 +1,67 @@
+#include <string>
+
+#include "unit/scenario.h"
+
+TEST(StartUp, RunsItsStepsInOrderAndShowsTheFirstRefresh) {
+  ASSERT_TRUE(startMonitor("tolvane.exe 27960  \"C:\\srv\\game server.exe\" +set  x"));
+  EXPECT_STREQ(fake::trace(), "class network socket bind nonblock start window show refresh");
+  EXPECT_STREQ(fake::lastCommand(), " \"C:\\srv\\game server.exe\" +set  x");
+  EXPECT_STREQ(program, "Program:  \"C:\\srv\\game server.exe\" +set  x");
+  EXPECT_EQ(port, 27960);
+  EXPECT_TRUE(fake::windowShown());
+  EXPECT_STREQ(fake::text(labelTotal), "Total: 0 min");
+  EXPECT_STREQ(fake::text(labelCurrent), "Time: 0 min");
+  EXPECT_STREQ(fake::text(labelMax), "Max: 0 min");
+  EXPECT_STREQ(fake::text(labelAve), "Ave: 0 min");
+  EXPECT_STREQ(fake::text(labelRestart), "Restarts: 0");
+  EXPECT_STREQ(fake::text(labelNoresponse), "NoResponse: 0");
+}
+
+TEST(StartUp, BadCommandLinesStartNothing) {
+  for (const char* line : {"tolvane.exe", "tolvane.exe 27960", "tolvane.exe 27960 ",
+                           "tolvane.exe \t27960", "\"C:\\Program Files\\tolvane.exe 27960 srv.exe"}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(startMonitor(line));
+    EXPECT_EQ(fake::startAttempts(), 0);
+    EXPECT_FALSE(fake::windowShown());
+  }
+}
+
+TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
+  const struct {
+    const char* step;
+    const char* trace;
+  } cases[] = {
+      {"class", "class"},
+      {"socket", "class network socket"},
+      {"bind", "class network socket bind"},
+      {"nonblock", "class network socket bind nonblock"},
+      {"window", "class network socket bind nonblock start window terminate"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    fake::reset("tolvane.exe 27960 srv.exe");
+    fake::failStep(c.step);
+    EXPECT_FALSE(startUp(nullptr));
+    EXPECT_STREQ(fake::trace(), c.trace);
+    EXPECT_FALSE(fake::childRunning());  // no server is left without its monitor
+    EXPECT_EQ(fake::openHandles(), 0);
+    EXPECT_EQ(runMonitor(nullptr), 0);
+  }
+}
+
+TEST(StartUp, AFirstWordThatIsNoNumberStillStartsTheChild) {
+  ASSERT_TRUE(startMonitor("tolvane.exe srv.exe -port 27960"));
+  EXPECT_EQ(port, 0);
+  EXPECT_STREQ(fake::lastCommand(), "-port 27960");
+  EXPECT_EQ(fake::starts(), 1);
+}
+
+TEST(StartUp, QuitTerminatesTheChildAndExitsWithOne) {
+  fake::reset("tolvane.exe 27960 srv.exe");
+  fake::quitAt(fake::now() + 5500);
+  EXPECT_EQ(runMonitor(nullptr), 1);
+  EXPECT_EQ(fake::terminations(), 1);
+  EXPECT_FALSE(fake::childRunning());
+  EXPECT_EQ(fake::openHandles(), 0);
+}

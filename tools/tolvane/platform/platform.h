@@ -1,0 +1,57 @@
+// What the supervisor needs from the operating system, and nothing more.
+// The product links win32.cpp; the unit tests link a scripted fake with the same functions.
+#pragma once
+
+#include <cstdint>
+
+using InstanceHandle = void*;
+using ChildHandle = void*;
+using SocketHandle = uintptr_t;
+
+/// Milliseconds since the system started. Wraps to 0 after 2^32 ms (about 49.7 days), so
+/// callers only ever take 32-bit unsigned differences of two readings.
+uint32_t tickCount();
+
+/// The process's whole command line as the system holds it, program name included.
+const char* processCommandLine();
+
+/// Starts `commandLine` as a child process at normal priority, with this process's environment
+/// and current directory. On success stores in `child` a handle that becomes signalled when the
+/// child ends and returns true; on failure leaves `child` alone. The system may write into
+/// `commandLine` while it parses it, so it must be writable.
+bool startChild(char* commandLine, ChildHandle* child);
+
+/// Ends the child with exit code 0. Does not wait for it to be gone.
+void terminateChild(ChildHandle child);
+
+/// Gives the child's handle back to the system. The handle must not be used afterwards.
+void releaseChild(ChildHandle child);
+
+enum class Wake { childEnded, input, timeout, failed };
+
+/// Waits at most `ms` for the child behind `child` to end or for new input to this thread's
+/// windows. With `child` null, waits for input alone.
+Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms);
+
+enum class Pump { empty, dispatched, quit };
+
+/// Takes one message off this thread's queue and hands it to its window. The quit message is
+/// reported, not dispatched.
+Pump pumpMessage();
+
+/// Starts and stops the network library. Starting may fail silently: the socket calls then fail.
+void startNetwork();
+void stopNetwork();
+
+/// The probe socket: a UDP socket bound to every local address at a port the system chooses,
+/// made non-blocking. Each step reports its own failure.
+bool openSocket(SocketHandle* socket);
+bool bindToAnyPort(SocketHandle socket);
+bool makeNonBlocking(SocketHandle socket);
+
+/// Reads one waiting datagram into `buffer`. Returns its length, or -1 when none is waiting,
+/// when the read failed, or when the datagram was longer than `size` (it is then dropped).
+int receiveDatagram(SocketHandle socket, char* buffer, int size);
+
+/// Sends one datagram to 127.0.0.1 at `port`. Failures are not reported.
+void sendToLocalPort(SocketHandle socket, uint16_t port, const char* data, int size);

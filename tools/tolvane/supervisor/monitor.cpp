@@ -1,0 +1,21 @@
+#include "supervisor/monitor.h"
+
+char process[kCommandSize];
+char program[kCommandSize];
+int32_t port;
+bool debugInfoOn;
+
+ChildHandle childProcess;
+bool childOpen;
+int32_t numHandles;
+
+int32_t restarts;
+int32_t noresponse;
+
+uint32_t totalTime, totalTicks, totalCount;
+uint32_t curTime, curTicks, curCount;
+int32_t maxTime = kNoValue;
+
+SocketHandle asocket;
+uint32_t sendCount;
+uint32_t lastSendTime;

@@ -1,0 +1,110 @@
+// The status window on Win32: class, main window, controls and the window procedure.
+#include <windows.h>
+
+#include "supervisor/monitor.h"
+#include "window/window.h"
+
+static HINSTANCE hInstance;
+static HWND hWnd;
+static HWND hProgram;
+static HWND hButton;
+static HWND hTotal, hCurrent, hMinMax, hAve, hRestart, hNoresponse;
+static const char szClassName[] = "Tolvane";
+static const char szAppName[] = "Tolvane v2.0";
+
+static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
+
+static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style,
+                        int x, int y, int width, int height) {
+  return CreateWindowExA(0, className, text, style, x, y, width, height,
+                         parent,     // owner and parent
+                         nullptr,    // no id: the Quit button is known by its handle
+                         hInstance,
+                         nullptr);   // no creation data
+}
+
+static HWND makeLabel(HWND parent, const char* text, int x, int y, int width, int height) {
+  return makeControl(parent, "STATIC", text, kLabelStyle, x, y, width, height);
+}
+
+// The rows overlap a little (15 pixels apart, 20 high; the right column starts inside the left
+// one's width). Their look depends on it, so the geometry stays as it is.
+static void makeStatusRows(HWND parent, int left) {
+  hTotal = makeLabel(parent, "Total:", left + 10, 35, 200, 20);
+  hCurrent = makeLabel(parent, "Time:", left + 10, 50, 200, 20);
+  hMinMax = makeLabel(parent, "Max:", left + 10, 65, 200, 20);
+  hAve = makeLabel(parent, "Ave:", left + 10, 80, 200, 20);
+  hRestart = makeLabel(parent, "Restart:", left + 200, 35, 100, 20);
+  hNoresponse = makeLabel(parent, "NoResponse:", left + 200, 50, 100, 20);
+}
+
+// Runs inside CreateWindowExA, before hWnd is set: `window` is the handle to build on.
+static bool initWindow(HWND window) {
+  RECT rcClient;
+  GetClientRect(window, &rcClient);
+  hProgram = makeLabel(window, program, rcClient.left + 10, 15, rcClient.right - 10, 22);
+  hButton = makeControl(window, "BUTTON", "Quit", WS_CHILD | WS_VISIBLE,
+                        rcClient.right - 70, 45, 60, 30);
+  if (debugInfoOn) makeStatusRows(window, rcClient.left);
+  UpdateWindow(window);
+  return true;
+}
+
+static void quit() {
+  stopNetwork();
+  PostQuitMessage(0);
+}
+
+static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return initWindow(window) ? 0 : -1;
+    case WM_DESTROY:
+      quit();
+      return 0;
+    case WM_COMMAND:
+      // Only the Quit button sends commands; anything else still ends the program, but
+      // leaves the network library to the process's end.
+      if (reinterpret_cast<HWND>(lParam) == hButton) stopNetwork();
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+bool initClass(InstanceHandle instance) {
+  hInstance = static_cast<HINSTANCE>(instance);
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = WndProc;
+  wc.hInstance = hInstance;
+  wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(1));
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+  wc.lpszClassName = szClassName;
+  wc.hIconSm = LoadIconA(hInstance, MAKEINTRESOURCEA(2));
+  return RegisterClassExA(&wc) != 0;
+}
+
+bool createMainWindow() {
+  hWnd = CreateWindowExA(0, szClassName, szAppName,
+                         WS_OVERLAPPEDWINDOW,           // hidden until shown
+                         CW_USEDEFAULT, CW_USEDEFAULT,  // the system picks the place
+                         450, 130,                      // outer size
+                         nullptr,                       // top level
+                         nullptr,                       // no menu
+                         hInstance,
+                         nullptr);                      // no creation data
+  return hWnd != nullptr;
+}
+
+void showMainWindow() {
+  ShowWindow(hWnd, SW_SHOW);
+}
+
+void setStatusText(StatusLabel label, const char* text) {
+  static HWND* const rows[] = {&hTotal, &hCurrent, &hMinMax, &hAve, &hRestart, &hNoresponse};
+  SendMessageA(*rows[label], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
