@@ -1,0 +1,168 @@
+// Test child for the end-to-end runs: a stand-in server whose every action is logged so the
+// driver can tell what the watchdog really did (starts, command lines, probes received).
+// Usage: child.exe LOGFILE PORT MODE [MS [ANY...]]   MODE = answer | silent | exit
+// Arguments after MS are ignored; they let a test check odd quoting through the logged cmdline.
+#include <windows.h>
+#include <winsock.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static const char* logPath;
+static HANDLE logMutex;
+
+// Open, append, close for each line: several children (and restarts) share one file, and a
+// TerminateProcess must never lose a line sitting in a buffer. The line and its newline go out
+// in one write. Wine's append-only handles are not atomic between processes (a line written
+// at the same moment by another child got overwritten), so a named mutex orders the writers;
+// one left abandoned by a killed child is simply taken over.
+static void logLine(const char* line) {
+  size_t len = strlen(line);
+  char* out = (char*)malloc(len + 1);
+  if (!out) return;
+  memcpy(out, line, len);
+  out[len] = '\n';
+  WaitForSingleObject(logMutex, 5000);
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    HANDLE h = CreateFileA(logPath, FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      SetFilePointer(h, 0, NULL, FILE_END);
+      WriteFile(h, out, (DWORD)len + 1, &written, NULL);
+      CloseHandle(h);
+      break;
+    }
+    Sleep(10);  // another process may hold it without sharing for a moment
+  }
+  ReleaseMutex(logMutex);
+  free(out);
+}
+
+// Our own parser: msvcrt atoi wraps large values, which would turn a typo into a strange port.
+static bool parseNumber(const char* s, unsigned long maxValue, unsigned long* out) {
+  unsigned long v = 0;
+  if (!*s) return false;
+  for (; *s; ++s) {
+    if (*s < '0' || *s > '9') return false;
+    v = v * 10 + (unsigned long)(*s - '0');
+    if (v > maxValue) return false;
+  }
+  *out = v;
+  return true;
+}
+
+// Milliseconds left before the exit time, or INFINITE when there is none.
+static DWORD msLeft(DWORD startTick, unsigned long lifeMs) {
+  if (lifeMs == 0) return INFINITE;
+  DWORD spent = GetTickCount() - startTick;
+  return spent >= lifeMs ? 0 : (DWORD)(lifeMs - spent);
+}
+
+static void serve(SOCKET s, bool answer, DWORD startTick, unsigned long lifeMs) {
+  static char buf[65536];
+  static char line[65536 * 2 + 128];
+  for (;;) {
+    DWORD left = msLeft(startTick, lifeMs);
+    if (left == 0) return;
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(s, &readSet);
+    timeval tv;
+    timeval* tvp = NULL;
+    if (left != INFINITE) {
+      tv.tv_sec = (long)(left / 1000);
+      tv.tv_usec = (long)(left % 1000) * 1000;
+      tvp = &tv;
+    }
+    int ready = select(0, &readSet, NULL, NULL, tvp);
+    if (ready <= 0) {
+      if (ready < 0) Sleep(50);  // don't spin if select itself keeps failing
+      continue;
+    }
+    sockaddr_in from;
+    int fromLen = sizeof(from);
+    int n = recvfrom(s, buf, sizeof(buf), 0, (sockaddr*)&from, &fromLen);
+    if (n < 0) {
+      int err = WSAGetLastError();
+      sprintf(line, "recverr tick=%lu err=%d", (unsigned long)GetTickCount(), err);
+      logLine(line);
+      continue;
+    }
+    const unsigned char* ip = (const unsigned char*)&from.sin_addr;
+    int pos = sprintf(
+        line, "recv tick=%lu len=%d from=%u.%u.%u.%u:%u hex=", (unsigned long)GetTickCount(), n,
+        ip[0], ip[1], ip[2], ip[3], (unsigned)ntohs(from.sin_port));
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < n; ++i) {
+      line[pos++] = digits[(unsigned char)buf[i] >> 4];
+      line[pos++] = digits[(unsigned char)buf[i] & 15];
+    }
+    line[pos] = 0;
+    logLine(line);
+    if (answer) sendto(s, buf, n, 0, (sockaddr*)&from, fromLen);
+  }
+}
+
+int main(int argc, char** argv) {
+  DWORD startTick = GetTickCount();
+  if (argc < 4) {
+    fprintf(stderr, "usage: child.exe LOGFILE PORT answer|silent|exit [MS [ANY...]]\n");
+    return 1;
+  }
+  logPath = argv[1];
+  logMutex = CreateMutexA(NULL, FALSE, "tolvane-e2e-child-log");
+  unsigned long port = 0, lifeMs = 0;
+  if (!parseNumber(argv[2], 65535, &port) ||
+      (argc >= 5 && !parseNumber(argv[4], 0x7fffffffUL, &lifeMs))) {
+    fprintf(stderr, "child: bad number\n");
+    return 1;
+  }
+  const char* mode = argv[3];
+  bool answer = strcmp(mode, "answer") == 0;
+  if (!answer && strcmp(mode, "silent") != 0 && strcmp(mode, "exit") != 0) {
+    fprintf(stderr, "child: unknown mode %s\n", mode);
+    return 1;
+  }
+
+  char line[1200];
+  sprintf(line, "start pid=%lu tick=%lu", (unsigned long)GetCurrentProcessId(),
+          (unsigned long)startTick);
+  logLine(line);
+  // The command line can be longer than any fixed buffer; write it in one piece.
+  const char* cmd = GetCommandLineA();
+  char* cmdLine = (char*)malloc(strlen(cmd) + 16);
+  if (cmdLine) {
+    sprintf(cmdLine, "cmdline=%s", cmd);
+    logLine(cmdLine);
+    free(cmdLine);
+  }
+
+  if (strcmp(mode, "exit") == 0) {
+    Sleep(lifeMs);
+    return 7;
+  }
+
+  WSADATA wsa;
+  SOCKET s = INVALID_SOCKET;
+  if (WSAStartup(MAKEWORD(1, 1), &wsa) == 0) s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof(addr));
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons((u_short)port);
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  if (s == INVALID_SOCKET || bind(s, (sockaddr*)&addr, sizeof(addr)) != 0) {
+    sprintf(line, "bindfail err=%d", WSAGetLastError());
+    logLine(line);
+    if (lifeMs == 0)
+      for (;;) Sleep(INFINITE);
+    Sleep(msLeft(startTick, lifeMs));
+    return 0;
+  }
+  serve(s, answer, startTick, lifeMs);
+  closesocket(s);
+  WSACleanup();
+  return 0;
+}

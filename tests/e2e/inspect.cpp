@@ -1,0 +1,247 @@
+// Looks at and pokes the watchdog from outside, the way a user or Windows itself would, so the
+// end-to-end driver (a bash script) can check the real window and process rather than trust logs.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static int fail(const char* msg, const char* arg = "") {
+  fprintf(stderr, "inspect: %s%s (error %lu)\n", msg, arg, (unsigned long)GetLastError());
+  return 1;
+}
+
+static DWORD number(const char* s) { return strtoul(s, NULL, 10); }
+static bool is(const char* a, const char* b) { return strcmp(a, b) == 0; }
+
+static HWND foundWindow;
+
+static BOOL CALLBACK matchWindow(HWND hwnd, LPARAM pid) {
+  DWORD owner = 0;
+  char cls[64];
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner != (DWORD)pid || !GetClassNameA(hwnd, cls, sizeof(cls)) || !is(cls, "Tolvane"))
+    return TRUE;
+  foundWindow = hwnd;
+  return FALSE;
+}
+
+// Polls every 50 ms for up to waitMs: the watchdog may not have made its window yet.
+static HWND findWindow(DWORD pid, DWORD waitMs) {
+  DWORD start = GetTickCount();
+  for (foundWindow = NULL;
+       EnumWindows(matchWindow, (LPARAM)pid), !foundWindow && GetTickCount() - start < waitMs;)
+    Sleep(50);
+  return foundWindow;
+}
+
+// Line breaks come out as \r and \n so that every item stays on one output line.
+static void printText(HWND hwnd) {
+  int len = GetWindowTextLengthA(hwnd);
+  char* text = (char*)calloc(len + 2, 1);
+  if (!text) return;
+  GetWindowTextA(hwnd, text, len + 1);
+  for (char* p = text; *p; ++p)
+    *p == '\r' ? fputs("\\r", stdout) : *p == '\n' ? fputs("\\n", stdout) : putchar(*p);
+  free(text);
+}
+
+static void dumpWindow(HWND hwnd, bool textsOnly) {
+  char cls[256];
+  RECT r, client;
+  if (!textsOnly) {
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    GetWindowRect(hwnd, &r);
+    GetClientRect(hwnd, &client);
+    printf("window class=%s title=", cls);
+    printText(hwnd);
+    printf(" style=%08lX exstyle=%08lX visible=%d rect=%ld,%ld,%ld,%ld\nclient=%ld,%ld\n",
+           (unsigned long)GetWindowLongA(hwnd, GWL_STYLE),
+           (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE), IsWindowVisible(hwnd) ? 1 : 0, r.left,
+           r.top, r.right - r.left, r.bottom - r.top, client.right, client.bottom);
+  }
+  // Direct children only, in creation order: the order GW_CHILD / GW_HWNDNEXT walk them.
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!textsOnly) {
+      GetClassNameA(c, cls, sizeof(cls));
+      GetWindowRect(c, &r);
+      MapWindowPoints(NULL, hwnd, (POINT*)&r, 2);
+      printf("control class=%s style=%08lX rect=%ld,%ld,%ld,%ld text=", cls,
+             (unsigned long)GetWindowLongA(c, GWL_STYLE), r.left, r.top, r.right - r.left,
+             r.bottom - r.top);
+    }
+    printText(c);
+    putchar('\n');
+  }
+}
+
+static int clickControl(HWND hwnd, const char* wanted) {
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    char text[512] = "";
+    GetWindowTextA(c, text, sizeof(text));
+    if (!is(text, wanted)) continue;
+    DWORD_PTR result = 0;
+    SetLastError(0);
+    // BM_CLICK answers 0, so a zero return is a failure only when an error code comes with it.
+    if (!SendMessageTimeoutA(c, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) && GetLastError())
+      return fail("BM_CLICK not delivered to ", wanted);
+    return 0;
+  }
+  return fail("no control with text ", wanted);
+}
+
+// Copies the window's rectangle from the screen. The frame is there only where Wine draws it
+// (a virtual desktop, or Decorated=N); PrintWindow from another process gives a blank picture.
+static int writeBmp(HWND hwnd, const char* path) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return fail("window has no area");
+  HDC screen = GetDC(NULL);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(mem, old);
+  DWORD rowBytes = ((DWORD)w * 3 + 3) & ~3u;  // BMP rows are padded to 4 bytes
+  BITMAPINFOHEADER info = {sizeof(info), w, h, 1, 24, BI_RGB, rowBytes * h, 0, 0, 0, 0};
+  char* pixels = (char*)malloc(info.biSizeImage);
+  int rows = pixels ? GetDIBits(mem, bmp, 0, h, pixels, (BITMAPINFO*)&info, DIB_RGB_COLORS) : 0;
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(NULL, screen);
+  DWORD offBits = sizeof(BITMAPFILEHEADER) + sizeof(info);
+  BITMAPFILEHEADER file = {0x4D42, offBits + info.biSizeImage, 0, 0, offBits};
+  FILE* f = rows == h ? fopen(path, "wb") : NULL;
+  bool ok = f && fwrite(&file, sizeof(file), 1, f) == 1 && fwrite(&info, sizeof(info), 1, f) == 1 &&
+            fwrite(pixels, info.biSizeImage, 1, f) == 1;
+  if (f && fclose(f) != 0) ok = false;
+  free(pixels);
+  return ok ? 0 : fail("cannot capture the window to ", path);
+}
+
+// Runs an exact command line (read from a file so no shell or wine layer re-quotes it) and
+// hands back the child's own exit code. The PID file appears whole, by rename. With `app` the
+// program is named apart, so the command line may be one the system could not parse itself.
+static int runCommand(const char* cmdFile, const char* pidFile, const char* app) {
+  static char cmd[65536];
+  FILE* f = fopen(cmdFile, "rb");
+  size_t len = f ? fread(cmd, 1, sizeof(cmd) - 1, f) : 0;
+  if (!f) return fail("cannot read ", cmdFile), 255;
+  fclose(f);
+  while (len > 0 && (cmd[len - 1] == '\n' || cmd[len - 1] == '\r')) --len;
+  cmd[len] = 0;
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(app, cmd, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi))
+    return fail("CreateProcessA failed for ", cmd), 255;
+  char tmpName[MAX_PATH + 8];
+  snprintf(tmpName, sizeof(tmpName), "%s.tmp", pidFile);
+  f = fopen(tmpName, "wb");
+  bool ok = f && fprintf(f, "%lu\n", (unsigned long)pi.dwProcessId) > 0;
+  if ((f && fclose(f) != 0) || !ok || !MoveFileExA(tmpName, pidFile, MOVEFILE_REPLACE_EXISTING))
+    fail("cannot write ", pidFile);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 255;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return (int)code;
+}
+
+static void printResourceId(const char* id) {
+  if (IS_INTRESOURCE(id))
+    printf("%u", (unsigned)(ULONG_PTR)id);
+  else
+    printf("%s", id);
+}
+
+static BOOL CALLBACK printName(HMODULE, LPCSTR type, LPSTR name, LONG_PTR) {
+  printResourceId(type);
+  putchar(' ');
+  printResourceId(name);
+  putchar('\n');
+  return TRUE;
+}
+
+static BOOL CALLBACK listNames(HMODULE module, LPSTR type, LONG_PTR) {
+  EnumResourceNamesA(module, type, printName, 0);
+  return TRUE;
+}
+
+// Every resource of an executable as "TYPE NAME", numbers for numeric ids (3 icon, 14 icon group,
+// 16 version, 24 manifest).
+static int listResources(const char* path) {
+  HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return fail("cannot load ", path);
+  EnumResourceTypesA(module, listNames, 0);
+  FreeLibrary(module);
+  return 0;
+}
+
+// wait, kill and handles: verbs on the process itself, no window needed.
+static int processVerb(const char* verb, DWORD pid, DWORD timeoutMs) {
+  DWORD access = is(verb, "kill") ? PROCESS_TERMINATE : PROCESS_QUERY_INFORMATION | SYNCHRONIZE;
+  HANDLE h = OpenProcess(access, FALSE, pid);
+  if (!h) return is(verb, "wait") ? (puts("gone"), 1) : fail("cannot open process");
+  DWORD value = 0;
+  bool ok = false;
+  if (is(verb, "kill")) {
+    ok = TerminateProcess(h, 9);
+  } else if (is(verb, "wait")) {
+    ok = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(h, &value);
+    printf(ok ? "exit=%lu\n" : "timeout\n", (unsigned long)value);
+  } else {
+    typedef BOOL(WINAPI * HandleCountFn)(HANDLE, PDWORD);
+    HandleCountFn getCount = (HandleCountFn)(void (*)())GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount");
+    // A live process always holds some handles: Wine's stub answers 0, which counts nothing.
+    if (getCount && getCount(h, &value) && value > 0)
+      printf("%lu\n", (unsigned long)value);
+    else
+      puts("unsupported");
+    ok = true;
+  }
+  CloseHandle(h);
+  return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
+}
+
+int main(int argc, char** argv) {
+  const char* verb = argc > 1 ? argv[1] : "";
+  if (is(verb, "run") && (argc == 4 || argc == 5))
+    return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
+  if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
+  if ((is(verb, "wait") && argc == 4) || ((is(verb, "kill") || is(verb, "handles")) && argc == 3))
+    return processVerb(verb, number(argv[2]), argc == 4 ? number(argv[3]) : 0);
+  bool known =
+      (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot"))
+          ? argc == 4
+          : (is(verb, "dump") || is(verb, "texts") || is(verb, "close") || is(verb, "postquit")) &&
+                argc == 3;
+  if (!known) {
+    fprintf(stderr,
+            "usage: inspect run CMDFILE PIDFILE [APP] | wait PID MS | find PID MS | dump PID | "
+            "texts PID |\n"
+            "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
+            "       flood PID COUNT | shot PID FILE.bmp | resources EXE\n");
+    return 1;
+  }
+  HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);
+  if (!hwnd) return fail("no Tolvane window for that process");
+  if (is(verb, "find")) printf("%08lX\n", (unsigned long)(ULONG_PTR)hwnd);
+  if (is(verb, "dump") || is(verb, "texts")) dumpWindow(hwnd, is(verb, "texts"));
+  if (is(verb, "click")) return clickControl(hwnd, argv[3]);
+  if (is(verb, "close") && !PostMessageA(hwnd, WM_CLOSE, 0, 0)) return fail("cannot post WM_CLOSE");
+  if (is(verb, "postquit") &&
+      !PostThreadMessageA(GetWindowThreadProcessId(hwnd, NULL), WM_QUIT, 0, 0))
+    return fail("cannot post WM_QUIT");
+  if (is(verb, "flood")) {
+    // A full queue (10000 messages on Windows) refuses posts; count them rather than stop.
+    DWORD count = number(argv[3]), posted = 0;
+    for (DWORD i = 0; i < count; ++i) posted += PostMessageA(hwnd, WM_NULL, 0, 0) ? 1 : 0;
+    printf("posted=%lu failed=%lu\n", (unsigned long)posted, (unsigned long)(count - posted));
+  }
+  if (is(verb, "shot")) return writeBmp(hwnd, argv[3]);
+  return 0;
+}
