@@ -99,9 +99,7 @@ void fakeRecord(const char* event) {
   std::snprintf(traceText + used, sizeof traceText - used, "%s%s", used ? " " : "", event);
 }
 
-bool fakeStepFails(const char* step) {
-  return std::strcmp(failing, step) == 0;
-}
+bool fakeStepFails(const char* step) { return std::strcmp(failing, step) == 0; }
 
 // --- the platform ---
 

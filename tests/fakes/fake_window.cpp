@@ -11,7 +11,8 @@ static char label[kCommandSize];
 static bool shown;
 
 void fakeWindowReset() {
-  static const char* const captions[] = {"Total:", "Time:", "Max:", "Ave:", "Restart:", "NoResponse:"};
+  static const char* const captions[] = {
+      "Total:", "Time:", "Max:", "Ave:", "Restart:", "NoResponse:"};
   for (int i = 0; i < 6; ++i) std::snprintf(texts[i], sizeof texts[i], "%s", captions[i]);
   label[0] = '\0';
   shown = false;

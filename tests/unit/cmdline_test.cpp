@@ -6,13 +6,15 @@
 TEST(CommandLine, TailSkipsTheProgramName) {
   EXPECT_STREQ(commandTail("tolvane.exe 27960 srv.exe"), "27960 srv.exe");
   EXPECT_STREQ(commandTail("\"C:\\Program Files\\tolvane.exe\" 1 a"), "1 a");
-  EXPECT_STREQ(commandTail("tol\"va ne\".exe 1 a"), "1 a");       // quotes inside the name
-  EXPECT_STREQ(commandTail("tolvane.exe\t1 a"), "1 a");           // a tab ends the name too
+  EXPECT_STREQ(commandTail("tol\"va ne\".exe 1 a"), "1 a");               // quotes inside the name
+  EXPECT_STREQ(commandTail("tolvane.exe\t1 a"), "1 a");                   // a tab ends the name too
   EXPECT_STREQ(commandTail("\"C:\\Program Files\\tolvane.exe 1 a"), "");  // never closed
   EXPECT_STREQ(commandTail("tolvane.exe"), "");
   // The run after the name loses control characters, spaces and bytes from 128 up, but
   // only that run.
-  EXPECT_STREQ(commandTail("t.exe \x01\x1f \xe9\xff" "27960 a\x01 \xe9"), "27960 a\x01 \xe9");
+  EXPECT_STREQ(commandTail("t.exe \x01\x1f \xe9\xff"
+                           "27960 a\x01 \xe9"),
+               "27960 a\x01 \xe9");
 }
 
 TEST(CommandLine, PortReadsLikeAtoiButHoldsAtTheLimits) {

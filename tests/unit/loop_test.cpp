@@ -33,8 +33,9 @@ TEST(Loop, IdleSecondsProbeAndRefresh) {
   const uint64_t t0 = fake::now();
   runFor(3000);
   EXPECT_EQ(fake::now(), t0 + 3003);
-  EXPECT_STREQ(fake::trace(),
-               "class network socket bind nonblock start window show refresh refresh refresh refresh");
+  EXPECT_STREQ(
+      fake::trace(),
+      "class network socket bind nonblock start window show refresh refresh refresh refresh");
   EXPECT_EQ(fake::probes(), 1);
 }
 
@@ -42,7 +43,8 @@ TEST(Loop, AFailedWaitOnlyRefreshes) {
   ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
   fake::failWaits(1);
   superviseOnce();
-  EXPECT_STREQ(fake::trace(), "class network socket bind nonblock start window show refresh refresh");
+  EXPECT_STREQ(fake::trace(),
+               "class network socket bind nonblock start window show refresh refresh");
   EXPECT_EQ(fake::probes(), 0);
   EXPECT_EQ(restarts, 0);
 }

@@ -117,6 +117,7 @@ TEST(Probe, PeriodsKeepTheirLengthAcrossATickWrap) {
   ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", wrap - 20000));
   const uint64_t t0 = fake::now();
   runUntil(t0 + 41500);
-  EXPECT_EQ(probeSeconds(t0), (std::vector<uint64_t>{1, 9, 17, 25, 33}));  // 25 and 33 after the wrap
+  EXPECT_EQ(probeSeconds(t0),
+            (std::vector<uint64_t>{1, 9, 17, 25, 33}));  // 25 and 33 after the wrap
   EXPECT_EQ(noresponse, 1);
 }

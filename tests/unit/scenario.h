@@ -19,6 +19,4 @@ inline void runUntil(uint64_t until, long maxPasses = 10000000) {
   }
 }
 
-inline void runFor(uint64_t ms) {
-  runUntil(fake::now() + ms);
-}
+inline void runFor(uint64_t ms) { runUntil(fake::now() + ms); }

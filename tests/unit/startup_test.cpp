@@ -18,8 +18,9 @@ TEST(StartUp, RunsItsStepsInOrderAndShowsTheFirstRefresh) {
 }
 
 TEST(StartUp, BadCommandLinesStartNothing) {
-  for (const char* line : {"tolvane.exe", "tolvane.exe 27960", "tolvane.exe 27960 ",
-                           "tolvane.exe \t27960", "\"C:\\Program Files\\tolvane.exe 27960 srv.exe"}) {
+  for (const char* line :
+       {"tolvane.exe", "tolvane.exe 27960", "tolvane.exe 27960 ", "tolvane.exe \t27960",
+        "\"C:\\Program Files\\tolvane.exe 27960 srv.exe"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(startMonitor(line));
     EXPECT_EQ(fake::startAttempts(), 0);

@@ -6,26 +6,27 @@ static bool openProbeSocket() {
   return openSocket(&asocket) && bindToAnyPort(asocket) && makeNonBlocking(asocket);
 }
 
-// Every failure returns at once: the caller exits with 0, and nothing is shown.
+// The start-up steps, in order. Any failure returns at once: the program then exits with 0,
+// having shown nothing.
 bool startUp(InstanceHandle instance) {
-  if (!initClass(instance)) return false;                     // 1
+  if (!initClass(instance)) return false;
   const char* tail = commandTail(processCommandLine());
-  const char* command = childCommand(tail);                   // 2
+  const char* command = childCommand(tail);
   if (command == nullptr) return false;
-  formatProgramLabel(command);                                // 3
-  port = parsePort(tail);                                     // 4
-  startNetwork();                                             // 5
-  copyCommand(command);                                       // 6
-  debugInfoOn = true;                                         // 7
-  totalCount = tickCount();                                   // 8
-  if (!openProbeSocket()) return false;                       // 9 to 11
-  startProcess();  // 12: a failed first start is retried by the probe
-  if (!createMainWindow()) {                                  // 13
+  formatProgramLabel(command);
+  port = parsePort(tail);
+  startNetwork();  // a failure shows when the socket is opened
+  copyCommand(command);
+  debugInfoOn = true;
+  totalCount = tickCount();
+  if (!openProbeSocket()) return false;
+  startProcess();  // a failed first start is retried by the probe
+  if (!createMainWindow()) {
     killProcess();  // never leave a server running without its monitor
     return false;
   }
-  showMainWindow();                                           // 14
-  updateWindow();                                             // 15
+  showMainWindow();
+  updateWindow();
   return true;
 }
 
@@ -68,14 +69,10 @@ int runLoop() {
   return 1;
 }
 
-int runMonitor(InstanceHandle instance) {
-  return startUp(instance) ? runLoop() : 0;  // 16
-}
+int runMonitor(InstanceHandle instance) { return startUp(instance) ? runLoop() : 0; }
 
 #ifdef _WIN32
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  return runMonitor(instance);
-}
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return runMonitor(instance); }
 #endif

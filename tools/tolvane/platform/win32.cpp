@@ -1,19 +1,15 @@
 // The platform layer on Win32 and Winsock 1.1.
-#include <winsock.h>
 #include <windows.h>
+#include <winsock.h>
 
 #include "platform/platform.h"
 
 static STARTUPINFOA si;
 static PROCESS_INFORMATION pi;
 
-uint32_t tickCount() {
-  return GetTickCount();
-}
+uint32_t tickCount() { return GetTickCount(); }
 
-const char* processCommandLine() {
-  return GetCommandLineA();
-}
+const char* processCommandLine() { return GetCommandLineA(); }
 
 bool startChild(char* commandLine, ChildHandle* child) {
   si.cb = sizeof si;
@@ -22,8 +18,8 @@ bool startChild(char* commandLine, ChildHandle* child) {
   si.cbReserved2 = 0;
   si.lpDesktop = nullptr;
   si.dwFlags = 0;
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                      nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &si, &pi)) {
     return false;
   }
   CloseHandle(pi.hThread);  // never used; keeping it would leak one handle per restart
@@ -31,18 +27,15 @@ bool startChild(char* commandLine, ChildHandle* child) {
   return true;
 }
 
-void terminateChild(ChildHandle child) {
-  TerminateProcess(child, 0);
-}
+void terminateChild(ChildHandle child) { TerminateProcess(child, 0); }
 
-void releaseChild(ChildHandle child) {
-  CloseHandle(child);
-}
+void releaseChild(ChildHandle child) { CloseHandle(child); }
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const DWORD count = child != nullptr ? 1 : 0;
   // 0xFF: QS_KEY through QS_HOTKEY, without the later raw-input and pointer flags.
-  const DWORD result = MsgWaitForMultipleObjects(count, const_cast<HANDLE*>(child), FALSE, ms, 0xFF);
+  const DWORD result =
+      MsgWaitForMultipleObjects(count, const_cast<HANDLE*>(child), FALSE, ms, 0xFF);
   if (result == WAIT_TIMEOUT) return Wake::timeout;
   if (result == WAIT_OBJECT_0 + count) return Wake::input;
   if (count == 1 && result == WAIT_OBJECT_0) return Wake::childEnded;
@@ -62,9 +55,7 @@ void startNetwork() {
   WSAStartup(0x101, &stWSAData);
 }
 
-void stopNetwork() {
-  WSACleanup();
-}
+void stopNetwork() { WSACleanup(); }
 
 bool openSocket(SocketHandle* socketOut) {
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);

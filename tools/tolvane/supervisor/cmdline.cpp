@@ -5,9 +5,7 @@
 
 #include "supervisor/monitor.h"
 
-static bool isSkippedAfterName(unsigned char c) {
-  return (c >= 1 && c <= 32) || c >= 128;
-}
+static bool isSkippedAfterName(unsigned char c) { return (c >= 1 && c <= 32) || c >= 128; }
 
 // The command line without the program's own name. Computed here rather than taken from the
 // C runtime, whose start-up code does not agree with the system on where the name ends.
@@ -25,9 +23,7 @@ const char* commandTail(const char* commandLine) {
   return p;
 }
 
-static bool isAtoiSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+static bool isAtoiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Decimal, like atoi, but held at the 32-bit limits instead of wrapping.
 int32_t parsePort(const char* text) {
@@ -54,9 +50,7 @@ const char* childCommand(const char* tail) {
   return command;
 }
 
-void copyCommand(const char* command) {
-  std::snprintf(process, sizeof process, "%s", command);
-}
+void copyCommand(const char* command) { std::snprintf(process, sizeof process, "%s", command); }
 
 // The label shows at most 1023 characters, as the window's own formatter would.
 void formatProgramLabel(const char* command) {

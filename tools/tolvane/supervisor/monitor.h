@@ -5,35 +5,36 @@
 
 #include "platform/platform.h"
 
-constexpr int kCommandSize = 2048;  // the child's command line and the program label
-constexpr int kLabelSize = 1024;    // the label holds at most 1023 characters
-constexpr int kTextSize = 100;      // one status text
-constexpr int kDatagramSize = 256;  // a reply; a longer datagram is not a reply
+constexpr int kCommandSize = 2048;       // the child's command line and the program label
+constexpr int kLabelSize = 1024;         // the label holds at most 1023 characters
+constexpr int kTextSize = 100;           // one status text
+constexpr int kDatagramSize = 256;       // a reply; a longer datagram is not a reply
 constexpr uint32_t kProbePeriod = 8000;  // ms
 constexpr uint32_t kSilentPeriodsAllowed = 5;
 constexpr uint32_t kWaitMs = 1000;
-constexpr uint32_t kMinute = 60000;  // ms
+constexpr uint32_t kMinute = 60000;       // ms
 constexpr int32_t kNoValue = 2147483647;  // maxTime before any run was measured
 
 // Command line.
 extern char process[kCommandSize];  // the child's command line exactly as written
 extern char program[kCommandSize];  // "Program: " and the child's command line, cut to fit a label
-extern int32_t port;                // the command line's leading number; its low 16 bits are the UDP port
-extern bool debugInfoOn;            // the statistics rows exist and are refreshed
+extern int32_t port;      // the command line's leading number; its low 16 bits are the UDP port
+extern bool debugInfoOn;  // the statistics rows exist and are refreshed
 
 // Child control.
 extern ChildHandle childProcess;  // meaningful only while childOpen
-extern bool childOpen;            // childProcess is open: the child runs, or ended and is not yet replaced
-extern int32_t numHandles;        // 0 until the first successful start, then 1 for good
+extern bool childOpen;  // childProcess is open: the child runs, or ended and is not yet replaced
+extern int32_t numHandles;  // 0 until the first successful start, then 1 for good
 
 // Restart counters; they wrap like unsigned 32-bit numbers.
 extern int32_t restarts;    // restarts and restart attempts after the child ended by itself
 extern int32_t noresponse;  // forced restarts after six silent probe periods
 
 // Clocks, in whole minutes plus the milliseconds carried toward the next minute.
-extern uint32_t totalTime, totalTicks, totalCount;  // since start-up; totalCount = tick at last refresh
-extern uint32_t curTime, curTicks, curCount;        // since the current child started
-extern int32_t maxTime;                             // longest run so far; kNoValue before any child ran
+extern uint32_t totalTime, totalTicks,
+    totalCount;                               // since start-up; totalCount = tick at last refresh
+extern uint32_t curTime, curTicks, curCount;  // since the current child started
+extern int32_t maxTime;                       // longest run so far; kNoValue before any child ran
 
 // Liveness probe.
 extern SocketHandle asocket;

@@ -14,13 +14,13 @@ static const char szAppName[] = "Tolvane v2.0";
 
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
 
-static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style,
-                        int x, int y, int width, int height) {
+static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style, int x,
+                        int y, int width, int height) {
   return CreateWindowExA(0, className, text, style, x, y, width, height,
-                         parent,     // owner and parent
-                         nullptr,    // no id: the Quit button is known by its handle
+                         parent,   // owner and parent
+                         nullptr,  // no id: the Quit button is known by its handle
                          hInstance,
-                         nullptr);   // no creation data
+                         nullptr);  // no creation data
 }
 
 static HWND makeLabel(HWND parent, const char* text, int x, int y, int width, int height) {
@@ -43,8 +43,8 @@ static bool initWindow(HWND window) {
   RECT rcClient;
   GetClientRect(window, &rcClient);
   hProgram = makeLabel(window, program, rcClient.left + 10, 15, rcClient.right - 10, 22);
-  hButton = makeControl(window, "BUTTON", "Quit", WS_CHILD | WS_VISIBLE,
-                        rcClient.right - 70, 45, 60, 30);
+  hButton =
+      makeControl(window, "BUTTON", "Quit", WS_CHILD | WS_VISIBLE, rcClient.right - 70, 45, 60, 30);
   if (debugInfoOn) makeStatusRows(window, rcClient.left);
   UpdateWindow(window);
   return true;
@@ -57,19 +57,15 @@ static void quit() {
 
 static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      return initWindow(window) ? 0 : -1;
-    case WM_DESTROY:
-      quit();
-      return 0;
+    case WM_CREATE: return initWindow(window) ? 0 : -1;
+    case WM_DESTROY: quit(); return 0;
     case WM_COMMAND:
       // Only the Quit button sends commands; anything else still ends the program, but
       // leaves the network library to the process's end.
       if (reinterpret_cast<HWND>(lParam) == hButton) stopNetwork();
       PostQuitMessage(0);
       return 0;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
+    default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
 
@@ -96,13 +92,11 @@ bool createMainWindow() {
                          nullptr,                       // top level
                          nullptr,                       // no menu
                          hInstance,
-                         nullptr);                      // no creation data
+                         nullptr);  // no creation data
   return hWnd != nullptr;
 }
 
-void showMainWindow() {
-  ShowWindow(hWnd, SW_SHOW);
-}
+void showMainWindow() { ShowWindow(hWnd, SW_SHOW); }
 
 void setStatusText(StatusLabel label, const char* text) {
   static HWND* const rows[] = {&hTotal, &hCurrent, &hMinMax, &hAve, &hRestart, &hNoresponse};

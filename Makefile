@@ -1,0 +1,27 @@
+# Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
+.PHONY: all setup windows native test demo run clean
+
+all: windows
+
+setup:
+	@scripts/setup
+
+windows: setup
+	@scripts/build windows
+
+native: setup
+	@scripts/build native
+
+# Unit tests (native, scripted clock), then the real exe under Wine.
+test: native windows
+	@scripts/test
+
+demo: windows
+	@scripts/demo
+
+# make run ARGS="PORT COMMAND LINE..."
+run: windows
+	@scripts/run $(ARGS)
+
+clean:
+	rm -rf build
