@@ -19,9 +19,10 @@ test: native windows
 demo: windows
 	@scripts/demo
 
-# make run ARGS="PORT COMMAND LINE..."
+# make run ARGS="PORT COMMAND LINE..." (passed on exactly, through the environment)
+run: export TOLVANE_ARGS = $(ARGS)
 run: windows
-	@scripts/run $(ARGS)
+	@scripts/run
 
 clean:
 	rm -rf build
