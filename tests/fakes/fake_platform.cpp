@@ -1,5 +1,6 @@
 // The platform as a script. Nothing here allocates, so a long run can count the monitor's own
 // allocations.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -42,6 +43,8 @@ int scheduledCount, scheduledNext;
 int queuedMessages;
 bool quitQueued;
 int dispatchedCount;
+int endsSeen;
+uint64_t startedAt;
 
 int datagrams[kMaxDatagrams];  // lengths, a ring
 int datagramHead, datagramCount;
@@ -63,6 +66,7 @@ Handle* current() {
 }
 
 void schedule(uint64_t at, bool quit) {
+  if (scheduledNext == scheduledCount) scheduledNext = scheduledCount = 0;  // all delivered
   if (scheduledCount == kMaxScheduled) return;
   int i = scheduledCount++;
   for (; i > scheduledNext && scheduled[i - 1] > at; --i) {
@@ -120,6 +124,7 @@ bool startChild(char* line, ChildHandle* child) {
   if (h.open) ++misuse;  // a handle this old still open: the monitor leaks them
   h = Handle{id, true, runsFor == fake::kNever ? fake::kNever : clock + runsFor};
   currentId = id;
+  startedAt = clock;
   ++started;
   ++openCount;
   *child = reinterpret_cast<ChildHandle>(id);
@@ -158,20 +163,23 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
     return Wake::failed;
   }
   deliverDueMessages();
-  if (queuedMessages > 0 || quitQueued) return Wake::input;
-  // A real time-out ends a little after the time asked for; with exactly 1000 ms every probe
-  // period would last nine idle seconds instead of eight.
-  uint64_t wakeAt = clock + ms + 1;
+  // As on the real system, a signalled handle wins over waiting input, and a time-out ends a
+  // little after the time asked for (with exactly 1000 ms every probe period would last nine
+  // idle seconds instead of eight).
+  const uint64_t childEnds = h == nullptr ? fake::kNever : std::max(h->endsAt, clock);
+  const uint64_t input = queuedMessages > 0 || quitQueued ? clock : nextMessageAt();
+  const uint64_t timeout = clock + ms + 1;
   Wake wake = Wake::timeout;
-  if (h != nullptr && h->endsAt <= wakeAt) {
-    wakeAt = h->endsAt > clock ? h->endsAt : clock;
+  if (childEnds <= timeout && childEnds <= input) {
+    clock = childEnds;
     wake = Wake::childEnded;
-  }
-  if (nextMessageAt() < wakeAt) {
-    wakeAt = nextMessageAt();
+    ++endsSeen;
+  } else if (input < timeout) {
+    clock = input;
     wake = Wake::input;
+  } else {
+    clock = timeout;
   }
-  clock = wakeAt;
   deliverDueMessages();
   return wake;
 }
@@ -243,7 +251,8 @@ void reset(const char* line, uint64_t bootTicks) {
   answers = false;
   listening = 27960;
   startsToFail = waitsToFail = 0;
-  scheduledCount = scheduledNext = queuedMessages = dispatchedCount = 0;
+  scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
+  startedAt = 0;
   quitQueued = false;
   datagramHead = datagramCount = 0;
   probeCount = 0;
@@ -287,6 +296,8 @@ uint64_t probeAt(int i) { return probeTimes[i]; }
 uint16_t probePort(int i) { return probePorts[i]; }
 const char* probeBytes(int i) { return probeData[i]; }
 int dispatched() { return dispatchedCount; }
+int childEndsSeen() { return endsSeen; }
+uint64_t lastStartAt() { return startedAt; }
 const char* trace() { return traceText; }
 
 }  // namespace fake

@@ -9,6 +9,7 @@
 static char texts[6][kTextSize];
 static char label[kCommandSize];
 static bool shown;
+static uint64_t refreshedAt;
 
 void fakeWindowReset() {
   static const char* const captions[] = {
@@ -16,6 +17,7 @@ void fakeWindowReset() {
   for (int i = 0; i < 6; ++i) std::snprintf(texts[i], sizeof texts[i], "%s", captions[i]);
   label[0] = '\0';
   shown = false;
+  refreshedAt = 0;
 }
 
 bool initClass(InstanceHandle) {
@@ -36,7 +38,10 @@ void showMainWindow() {
 }
 
 void setStatusText(StatusLabel which, const char* text) {
-  if (which == labelTotal) fakeRecord("refresh");
+  if (which == labelTotal) {
+    fakeRecord("refresh");
+    refreshedAt = fake::now();
+  }
   std::snprintf(texts[which], sizeof texts[which], "%s", text);
 }
 
@@ -44,4 +49,5 @@ namespace fake {
 const char* text(StatusLabel which) { return texts[which]; }
 const char* programLabel() { return label; }
 bool windowShown() { return shown; }
+uint64_t lastRefreshAt() { return refreshedAt; }
 }  // namespace fake
