@@ -1,6 +1,7 @@
 // Looks at and pokes the watchdog from outside, the way a user or Windows itself would, so the
 // end-to-end driver (a bash script) can check the real window and process rather than trust logs.
 #include <windows.h>
+#include <winsock.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -180,6 +181,82 @@ static int listResources(const char* path) {
   return 0;
 }
 
+// Handles the process holds, from the system-wide handle table (information class 16), for
+// systems whose GetProcessHandleCount is a stub that answers 0.
+static DWORD countHandlesInSystemTable(DWORD pid) {
+  struct Entry {
+    ULONG ownerPid;
+    BYTE objectType, flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+  };
+  typedef LONG(WINAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
+  QueryFn query = (QueryFn)(void (*)())GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                      "NtQuerySystemInformation");
+  for (ULONG size = 1 << 16; query && size <= (1u << 26); size *= 4) {
+    ULONG* table = (ULONG*)malloc(size);
+    LONG status = table ? query(16, table, size, NULL) : -1;
+    if (status == 0) {
+      const Entry* entries = (const Entry*)(table + 1);
+      DWORD count = 0;
+      for (ULONG i = 0; i < table[0]; ++i) count += entries[i].ownerPid == pid ? 1 : 0;
+      free(table);
+      return count;
+    }
+    free(table);
+    if (status != (LONG)0xC0000004) break;  // anything but "buffer too small" ends the try
+  }
+  return 0;
+}
+
+static int printHandleCount(HANDLE process, DWORD pid) {
+  typedef BOOL(WINAPI * HandleCountFn)(HANDLE, PDWORD);
+  HandleCountFn getCount = (HandleCountFn)(void (*)())GetProcAddress(
+      GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount");
+  DWORD value = 0;
+  // A live process always holds some handles: a count of 0 means the call is a stub.
+  if (getCount && getCount(process, &value) && value > 0) {
+    printf("handles=%lu source=GetProcessHandleCount\n", (unsigned long)value);
+  } else if ((value = countHandlesInSystemTable(pid)) > 0) {
+    printf("handles=%lu source=SystemHandleInformation\n", (unsigned long)value);
+  } else {
+    puts("unsupported");
+  }
+  return 0;
+}
+
+// Sends COUNT 6-byte datagrams to 127.0.0.1:PORT as fast as the system takes them.
+static int floodPort(DWORD port, DWORD count) {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(1, 1), &wsa);
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons((u_short)port);
+  to.sin_addr.s_addr = inet_addr("127.0.0.1");
+  const char datagram[6] = {1, 2, 3, 4, 5, 6};
+  DWORD sent = 0;
+  for (DWORD i = 0; s != INVALID_SOCKET && i < count; ++i)
+    sent += sendto(s, datagram, sizeof datagram, 0, (sockaddr*)&to, sizeof to) == 6 ? 1 : 0;
+  printf("sent=%lu\n", (unsigned long)sent);
+  return sent == count ? 0 : 1;
+}
+
+// Asks the window for its title with a message, which only a window that still serves its
+// queue answers, and says how long the answer took.
+static int askWindow(HWND hwnd, DWORD timeoutMs) {
+  char title[256] = "";
+  DWORD_PTR result = 0;
+  const DWORD start = GetTickCount();
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof title, (LPARAM)title, SMTO_ABORTIFHUNG,
+                           timeoutMs, &result) ||
+      result == 0)
+    return fail("no answer from the window");
+  printf("answered in %lu ms: %s\n", (unsigned long)(GetTickCount() - start), title);
+  return 0;
+}
+
 // wait, kill and handles: verbs on the process itself, no window needed.
 static int processVerb(const char* verb, DWORD pid, DWORD timeoutMs) {
   DWORD access = is(verb, "kill") ? PROCESS_TERMINATE : PROCESS_QUERY_INFORMATION | SYNCHRONIZE;
@@ -193,15 +270,7 @@ static int processVerb(const char* verb, DWORD pid, DWORD timeoutMs) {
     ok = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(h, &value);
     printf(ok ? "exit=%lu\n" : "timeout\n", (unsigned long)value);
   } else {
-    typedef BOOL(WINAPI * HandleCountFn)(HANDLE, PDWORD);
-    HandleCountFn getCount = (HandleCountFn)(void (*)())GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount");
-    // A live process always holds some handles: Wine's stub answers 0, which counts nothing.
-    if (getCount && getCount(h, &value) && value > 0)
-      printf("%lu\n", (unsigned long)value);
-    else
-      puts("unsupported");
-    ok = true;
+    ok = printHandleCount(h, pid) == 0;
   }
   CloseHandle(h);
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
@@ -212,10 +281,12 @@ int main(int argc, char** argv) {
   if (is(verb, "run") && (argc == 4 || argc == 5))
     return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
   if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
+  if (is(verb, "udpflood") && argc == 4) return floodPort(number(argv[2]), number(argv[3]));
   if ((is(verb, "wait") && argc == 4) || ((is(verb, "kill") || is(verb, "handles")) && argc == 3))
     return processVerb(verb, number(argv[2]), argc == 4 ? number(argv[3]) : 0);
   bool known =
-      (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot"))
+      (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot") ||
+       is(verb, "ask"))
           ? argc == 4
           : (is(verb, "dump") || is(verb, "texts") || is(verb, "close") || is(verb, "postquit")) &&
                 argc == 3;
@@ -224,7 +295,8 @@ int main(int argc, char** argv) {
             "usage: inspect run CMDFILE PIDFILE [APP] | wait PID MS | find PID MS | dump PID | "
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
-            "       flood PID COUNT | shot PID FILE.bmp | resources EXE\n");
+            "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | resources EXE |\n"
+            "       udpflood PORT COUNT\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);
@@ -232,6 +304,7 @@ int main(int argc, char** argv) {
   if (is(verb, "find")) printf("%08lX\n", (unsigned long)(ULONG_PTR)hwnd);
   if (is(verb, "dump") || is(verb, "texts")) dumpWindow(hwnd, is(verb, "texts"));
   if (is(verb, "click")) return clickControl(hwnd, argv[3]);
+  if (is(verb, "ask")) return askWindow(hwnd, number(argv[3]));
   if (is(verb, "close") && !PostMessageA(hwnd, WM_CLOSE, 0, 0)) return fail("cannot post WM_CLOSE");
   if (is(verb, "postquit") &&
       !PostThreadMessageA(GetWindowThreadProcessId(hwnd, NULL), WM_QUIT, 0, 0))
