@@ -54,6 +54,18 @@ static bool parseNumber(const char* s, unsigned long maxValue, unsigned long* ou
   return true;
 }
 
+// QueryPerformanceCounter in microseconds: one clock for every process on the machine, so the
+// benchmark can subtract one child's exit from the next child's start. Split before scaling so a
+// counter of many days does not overflow.
+static unsigned long long microseconds() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  unsigned long long c = (unsigned long long)count.QuadPart;
+  unsigned long long f = (unsigned long long)frequency.QuadPart;
+  return c / f * 1000000ULL + c % f * 1000000ULL / f;
+}
+
 // Milliseconds left before the exit time, or INFINITE when there is none.
 static DWORD msLeft(DWORD startTick, unsigned long lifeMs) {
   if (lifeMs == 0) return INFINITE;
@@ -108,6 +120,7 @@ static void serve(SOCKET s, bool answer, DWORD startTick, unsigned long lifeMs) 
 
 int main(int argc, char** argv) {
   DWORD startTick = GetTickCount();
+  unsigned long long startUs = microseconds();
   if (argc < 4) {
     fprintf(stderr, "usage: child.exe LOGFILE PORT answer|silent|exit [MS [ANY...]]\n");
     return 1;
@@ -128,8 +141,8 @@ int main(int argc, char** argv) {
   }
 
   char line[1200];
-  sprintf(line, "start pid=%lu tick=%lu", (unsigned long)GetCurrentProcessId(),
-          (unsigned long)startTick);
+  sprintf(line, "start pid=%lu tick=%lu us=%llu", (unsigned long)GetCurrentProcessId(),
+          (unsigned long)startTick, startUs);
   logLine(line);
   // The command line can be longer than any fixed buffer; write it in one piece.
   const char* cmd = GetCommandLineA();
@@ -142,6 +155,9 @@ int main(int argc, char** argv) {
 
   if (strcmp(mode, "exit") == 0) {
     Sleep(lifeMs);
+    // The last act before the process ends: the gap to the next start line is the restart.
+    sprintf(line, "exit us=%llu", microseconds());
+    logLine(line);
     return 7;
   }
 
