@@ -1,5 +1,5 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows native test demo run clean
+.PHONY: all setup windows native test demo bench run clean
 
 all: windows
 
@@ -18,6 +18,10 @@ test: native windows
 
 demo: windows
 	@scripts/demo
+
+# Measured figures (restart rate and latency, idle cost, size) printed as a table.
+bench: windows
+	@bench/run
 
 # make run ARGS="PORT COMMAND LINE..." (passed on exactly, through the environment)
 run: export TOLVANE_ARGS = $(ARGS)
