@@ -1,0 +1,227 @@
+// The platform layer on Linux: processes, poll, the monotonic clock and UDP sockets.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/x11_events.h"
+#include "supervisor/monitor.h"
+
+namespace {
+
+// A child: its process (and process group) id and a descriptor that becomes readable when it
+// ends: a pidfd, or the SIGCHLD pipe on kernels without pidfds.
+struct Child {
+  pid_t pid;
+  int fd;
+  bool ended;   // reaped already
+  bool killed;  // terminated by the monitor
+};
+
+constexpr int kChildSlots = 4;  // the running child, and an ended one until it is replaced
+Child children[kChildSlots];
+int sigchldPipe[2] = {-1, -1};
+char commandLine[4 * kCommandSize];
+char shellCommand[kCommandSize + 8];
+
+Child* childOf(ChildHandle handle) { return static_cast<Child*>(handle); }
+
+Child* freeSlot() {
+  for (Child& c : children) {
+    if (c.pid == 0) return &c;
+  }
+  return nullptr;
+}
+
+void onSigchld(int) {
+  const int saved = errno;
+  const char byte = 0;
+  (void)!write(sigchldPipe[1], &byte, 1);
+  errno = saved;
+}
+
+// Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
+int childEndFd(pid_t pid) {
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd >= 0) return fd;
+  if (sigchldPipe[0] < 0 && pipe2(sigchldPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    struct sigaction action = {};
+    action.sa_handler = onSigchld;
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, nullptr);
+  }
+  return -1;
+}
+
+// Reaps every ended child: killed ones that took a moment to die, and the orphans of a child's
+// own children, which the kernel hands to the monitor as their subreaper. A tracked child's end
+// stays visible: its pidfd stays readable, and `ended` is set.
+void reapAll() {
+  for (;;) {
+    const pid_t pid = waitpid(-1, nullptr, WNOHANG);
+    if (pid <= 0) return;
+    for (Child& c : children) {
+      if (c.pid == pid) c.ended = true;
+    }
+  }
+}
+
+bool hasEnded(Child& c) {
+  if (c.fd < 0) {
+    reapAll();
+    return c.ended;
+  }
+  pollfd p = {c.fd, POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+int64_t nowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+uint32_t tickCount() { return static_cast<uint32_t>(nowMs()); }
+
+const char* processCommandLine() { return commandLine; }
+
+// The child runs under the shell so that COMMAND is the same text an operator would type, in a
+// process group of its own so that terminating it ends whatever it started too.
+bool startChild(char* command, ChildHandle* child) {
+  Child* slot = freeSlot();
+  if (slot == nullptr) return false;
+  std::snprintf(shellCommand, sizeof shellCommand, "exec %s", command);
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    setpgid(0, 0);
+    execl("/bin/sh", "sh", "-c", shellCommand, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  setpgid(pid, pid);  // also here: whichever runs first, the group exists before a kill
+  *slot = Child{pid, childEndFd(pid), false, false};
+  *child = slot;
+  return true;
+}
+
+void terminateChild(ChildHandle handle) {
+  childOf(handle)->killed = true;
+  kill(-childOf(handle)->pid, SIGKILL);
+}
+
+// Killed processes die within moments. Waiting for the whole group here (a second at most)
+// leaves no zombie behind when the monitor exits right after a quit.
+static void awaitGroupEnd(pid_t group) {
+  const int64_t deadline = nowMs() + 1000;
+  while (nowMs() < deadline) {
+    reapAll();
+    if (kill(-group, 0) != 0) return;
+    usleep(1000);
+  }
+}
+
+void releaseChild(ChildHandle handle) {
+  Child& c = *childOf(handle);
+  if (c.killed) awaitGroupEnd(c.pid);
+  if (c.fd >= 0) close(c.fd);
+  reapAll();
+  c = Child{0, -1, false, false};
+}
+
+Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
+  reapAll();
+  Child* c = child != nullptr ? childOf(*child) : nullptr;
+  const int64_t deadline = nowMs() + ms;
+  for (;;) {
+    if (c != nullptr && hasEnded(*c)) return Wake::childEnded;
+    if (windowEventPending()) return Wake::input;
+    pollfd fds[2] = {{windowEventFd(), POLLIN, 0}, {-1, POLLIN, 0}};
+    if (c != nullptr) fds[1].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
+    const int64_t left = deadline - nowMs();
+    if (left <= 0) return Wake::timeout;
+    const int ready = poll(fds, 2, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) return Wake::failed;
+    if (c != nullptr && c->fd < 0 && (fds[1].revents & POLLIN)) {
+      char drain[64];
+      while (read(sigchldPipe[0], drain, sizeof drain) > 0) {
+      }
+    }
+  }
+}
+
+Pump pumpMessage() {
+  if (takeQuitRequest()) return Pump::quit;
+  if (!windowEventPending()) return Pump::empty;
+  dispatchWindowEvent();
+  return Pump::dispatched;
+}
+
+void startNetwork() {}
+void stopNetwork() {}
+
+bool openSocket(SocketHandle* socketOut) {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  *socketOut = static_cast<SocketHandle>(s);
+  return true;
+}
+
+bool bindToAnyPort(SocketHandle s) {
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = 0;
+  return bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool makeNonBlocking(SocketHandle s) {
+  const int flags = fcntl(static_cast<int>(s), F_GETFL);
+  return flags >= 0 && fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// MSG_TRUNC gives a datagram's true length, so one too long for the buffer can be refused
+// like the Windows socket refuses it.
+int receiveDatagram(SocketHandle s, char* buffer, int size) {
+  const ssize_t length = recv(static_cast<int>(s), buffer, size, MSG_TRUNC);
+  return length < 0 || length > size ? -1 : static_cast<int>(length);
+}
+
+void sendToLocalPort(SocketHandle s, uint16_t toPort, const char* data, int size) {
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(toPort);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sendto(static_cast<int>(s), data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+// The command line as one text, as the monitor reads it everywhere: a program name, then the
+// arguments joined by single spaces. Quote the server's command as one argument to keep its
+// own spacing and quotes: tolvane 27960 'server -x "a b"'. A line too long to hold is dropped
+// whole, so start-up refuses it instead of starting a cut command.
+static void joinCommandLine(int argc, char** argv) {
+  size_t used = std::snprintf(commandLine, sizeof commandLine, "tolvane");
+  for (int i = 1; i < argc && used < sizeof commandLine; ++i) {
+    used += std::snprintf(commandLine + used, sizeof commandLine - used, " %s", argv[i]);
+  }
+  if (used >= sizeof commandLine) commandLine[0] = '\0';
+}
+
+int main(int argc, char** argv) {
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  joinCommandLine(argc, argv);
+  return runMonitor(nullptr);
+}

@@ -1,0 +1,374 @@
+// The status window on X11: one top-level window whose controls are rectangles painted here in
+// the Windows layout and look. Its event queue is the monitor's input (see x11_events.h).
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/cursorfont.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "icon_argb.h"
+#include "platform/x11_events.h"
+#include "supervisor/monitor.h"
+#include "window/window.h"
+
+constexpr int kWidth = 450;  // the client area the Windows layout is measured against
+constexpr int kHeight = 130;
+constexpr int kRows = 6;
+
+// Controls in creation order, which is also painting order: where they overlap, a later one
+// covers an earlier one, as sibling statics do on Windows.
+enum Control { ctlProgram, ctlQuit, ctlFirstRow, ctlCount = ctlFirstRow + kRows };
+
+// Windows' classic 3D colours around the menu grey, all of them greys.
+enum Grey { greyText, greyDarkShadow, greyShadow, greyLight, greyFace, greyHighlight, greyCount };
+static const int greyLevels[greyCount] = {0, 105, 160, 227, 240, 255};
+static unsigned long greyPixels[greyCount];  // the display's pixel for each grey
+
+enum AtomName {
+  atomProtocols,
+  atomDelete,
+  atomNetName,
+  atomUtf8,
+  atomPid,
+  atomIcon,
+  atomTexts,
+  atomCount
+};
+static const char* const atomNames[atomCount] = {
+    "WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME",  "UTF8_STRING",
+    "_NET_WM_PID",  "_NET_WM_ICON",     "_TOLVANE_TEXTS"};
+static Atom atoms[atomCount];
+
+static char szAppName[] = "Tolvane v2.0";
+static char szResName[] = "tolvane";
+static char szClassName[] = "Tolvane";
+static const char szQuit[] = "Quit";
+
+static Display* display;  // null until initClass opened the connection
+static Window window;     // 0 until createMainWindow
+static Pixmap canvas;     // always holds the whole client area as it should look
+static GC gc;
+static XFontStruct* font;
+
+static XRectangle rects[ctlCount];
+static int controlCount;  // controls made: the label and Quit, then the rows when debugInfoOn
+static char programText[kCommandSize];
+static char rowTexts[kRows][kTextSize];
+static char joinedTexts[kCommandSize + ctlCount * kTextSize];  // all texts, '\n' between them
+
+static bool buttonHeld;  // button 1 went down on Quit and has not come up yet
+static bool buttonSunk;  // Quit is drawn pressed: held, with the pointer over it
+static bool quitRequested;
+
+// A monitor that lost its display can no longer be told to quit: it must not leave its server
+// running unsupervised.
+static int onDisplayLost(Display*) {
+  killProcess();
+  _exit(1);
+}
+
+// A failed request costs at most a wrong picture; Xlib's default handler would exit and leave the
+// server running unsupervised.
+static int onRequestFailed(Display*, XErrorEvent*) { return 0; }
+
+bool initClass(InstanceHandle) {
+  display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XSetIOErrorHandler(onDisplayLost);
+  XSetErrorHandler(onRequestFailed);
+  return true;
+}
+
+static unsigned long greyPixel(int level) {
+  XColor colour = {};
+  colour.red = colour.green = colour.blue = static_cast<unsigned short>(level * 257);
+  if (XAllocColor(display, DefaultColormap(display, DefaultScreen(display)), &colour)) {
+    return colour.pixel;
+  }
+  const int screen = DefaultScreen(display);
+  return level < 128 ? BlackPixel(display, screen) : WhitePixel(display, screen);
+}
+
+static void allocateGreys() {
+  for (int i = 0; i < greyCount; ++i) greyPixels[i] = greyPixel(greyLevels[i]);
+}
+
+static void makeTopLevel() {
+  const int screen = DefaultScreen(display);
+  window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight,
+                               0,                      // no border: the window manager frames it
+                               greyPixels[greyFace],   // border colour, unused
+                               greyPixels[greyFace]);  // what the server clears to
+  XSelectInput(display, window,
+               ExposureMask | ButtonPressMask | ButtonReleaseMask | Button1MotionMask);
+  XDefineCursor(display, window, XCreateFontCursor(display, XC_left_ptr));
+}
+
+static void setUtf8Property(Atom property, const char* text, int length) {
+  XChangeProperty(display, window, property, atoms[atomUtf8], 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(text), length);
+}
+
+static void setCardinals(Atom property, const unsigned long* values, int count) {
+  XChangeProperty(display, window, property, XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(values), count);
+}
+
+static void setWindowManagerHints() {
+  XTextProperty title = {reinterpret_cast<unsigned char*>(szAppName), XA_STRING, 8,
+                         sizeof szAppName - 1};
+  XSizeHints size = {};
+  size.flags = PSize;
+  size.width = kWidth;
+  size.height = kHeight;
+  XWMHints hints = {};
+  hints.flags = InputHint | StateHint;
+  hints.input = True;
+  hints.initial_state = NormalState;
+  XClassHint classHint = {szResName, szClassName};
+  XSetWMProperties(display, window, &title, &title, nullptr, 0, &size, &hints, &classHint);
+  XSetWMProtocols(display, window, &atoms[atomDelete], 1);
+}
+
+static void setWindowProperties() {
+  XInternAtoms(display, const_cast<char**>(atomNames), atomCount, False, atoms);
+  setWindowManagerHints();
+  setUtf8Property(atoms[atomNetName], szAppName, sizeof szAppName - 1);
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+  setCardinals(atoms[atomPid], &pid, 1);
+  setCardinals(atoms[atomIcon], iconPixels, sizeof iconPixels / sizeof iconPixels[0]);
+}
+
+static void makeCanvas() {
+  canvas = XCreatePixmap(display, window, kWidth, kHeight,
+                         DefaultDepth(display, DefaultScreen(display)));
+  XGCValues values = {};
+  values.graphics_exposures = False;  // the canvas is never partly missing
+  values.font = font->fid;
+  gc = XCreateGC(display, canvas, GCGraphicsExposures | GCFont, &values);
+}
+
+static void makeControl(int x, int y, int width, int height) {
+  rects[controlCount++] = {static_cast<short>(x), static_cast<short>(y),
+                           static_cast<unsigned short>(width), static_cast<unsigned short>(height)};
+}
+
+static void makeRow(StatusLabel label, const char* caption, int x, int y, int width, int height) {
+  std::snprintf(rowTexts[label], sizeof rowTexts[label], "%s", caption);
+  makeControl(x, y, width, height);
+}
+
+// The rows overlap a little (15 pixels apart, 20 high; the right column starts inside the left
+// one's width). Their look depends on it, so the geometry stays as it is.
+static void makeStatusRows(int left) {
+  makeRow(labelTotal, "Total:", left + 10, 35, 200, 20);
+  makeRow(labelCurrent, "Time:", left + 10, 50, 200, 20);
+  makeRow(labelMax, "Max:", left + 10, 65, 200, 20);
+  makeRow(labelAve, "Ave:", left + 10, 80, 200, 20);
+  makeRow(labelRestart, "Restart:", left + 200, 35, 100, 20);
+  makeRow(labelNoresponse, "NoResponse:", left + 200, 50, 100, 20);
+}
+
+static void makeControls() {
+  const int left = 0;
+  const int right = kWidth;
+  std::snprintf(programText, sizeof programText, "%s", program);
+  makeControl(left + 10, 15, right - 10, 22);
+  makeControl(right - 70, 45, 60, 30);
+  if (debugInfoOn) makeStatusRows(left);
+}
+
+static const char* controlText(int control) {
+  if (control == ctlProgram) return programText;
+  if (control == ctlQuit) return szQuit;
+  return rowTexts[control - ctlFirstRow];
+}
+
+static void publishTexts() {
+  int length = 0;
+  for (int i = 0; i < controlCount; ++i) {
+    length += std::snprintf(joinedTexts + length, sizeof joinedTexts - length, "%s%s",
+                            i == 0 ? "" : "\n", controlText(i));
+  }
+  setUtf8Property(atoms[atomTexts], joinedTexts, length);
+}
+
+static bool intersect(const XRectangle& a, const XRectangle& b, XRectangle* both) {
+  const int left = a.x > b.x ? a.x : b.x;
+  const int top = a.y > b.y ? a.y : b.y;
+  const int right = a.x + a.width < b.x + b.width ? a.x + a.width : b.x + b.width;
+  const int bottom = a.y + a.height < b.y + b.height ? a.y + a.height : b.y + b.height;
+  if (right <= left || bottom <= top) return false;
+  *both = {static_cast<short>(left), static_cast<short>(top),
+           static_cast<unsigned short>(right - left), static_cast<unsigned short>(bottom - top)};
+  return true;
+}
+
+static void fill(Grey grey, const XRectangle& rect) {
+  XSetForeground(display, gc, greyPixels[grey]);
+  XFillRectangle(display, canvas, gc, rect.x, rect.y, rect.width, rect.height);
+}
+
+static void line(Grey grey, int x1, int y1, int x2, int y2) {
+  XSetForeground(display, gc, greyPixels[grey]);
+  XDrawLine(display, canvas, gc, x1, y1, x2, y2);
+}
+
+// One edge of a 3D frame: the top and left sides in one grey, the bottom and right in another.
+static void frame(Grey topLeft, Grey bottomRight, int left, int top, int right, int bottom) {
+  line(topLeft, left, top, right - 1, top);
+  line(topLeft, left, top, left, bottom - 1);
+  line(bottomRight, left, bottom, right, bottom);
+  line(bottomRight, right, top, right, bottom);
+}
+
+static void text(const char* chars, int x, int baseline) {
+  XSetForeground(display, gc, greyPixels[greyText]);
+  XDrawString(display, canvas, gc, x, baseline, chars, static_cast<int>(std::strlen(chars)));
+}
+
+// A static's text starts at its top left corner and is cut at its edges.
+static void paintLabel(int control) {
+  const XRectangle& rect = rects[control];
+  fill(greyFace, rect);
+  text(controlText(control), rect.x, rect.y + font->ascent);
+}
+
+static void paintButton(const XRectangle& rect) {
+  const int right = rect.x + rect.width - 1;
+  const int bottom = rect.y + rect.height - 1;
+  const int shift = buttonSunk ? 1 : 0;  // a pressed face's caption moves down and right
+  fill(greyFace, rect);
+  if (buttonSunk) {
+    frame(greyDarkShadow, greyDarkShadow, rect.x, rect.y, right, bottom);
+    frame(greyShadow, greyShadow, rect.x + 1, rect.y + 1, right - 1, bottom - 1);
+  } else {
+    frame(greyHighlight, greyDarkShadow, rect.x, rect.y, right, bottom);
+    frame(greyLight, greyShadow, rect.x + 1, rect.y + 1, right - 1, bottom - 1);
+  }
+  const int width = XTextWidth(font, szQuit, sizeof szQuit - 1);
+  const int height = font->ascent + font->descent;
+  text(szQuit, rect.x + (rect.width - width) / 2 + shift,
+       rect.y + (rect.height - height) / 2 + font->ascent + shift);
+}
+
+static void paintControl(int control, const XRectangle& area) {
+  XRectangle clip;
+  if (!intersect(rects[control], area, &clip)) return;
+  XSetClipRectangles(display, gc, 0, 0, &clip, 1, Unsorted);
+  if (control == ctlQuit) {
+    paintButton(rects[control]);
+  } else {
+    paintLabel(control);
+  }
+}
+
+// Repaints everything inside `area` on the canvas, then shows it.
+static void paintArea(const XRectangle& area) {
+  XSetClipRectangles(display, gc, 0, 0, const_cast<XRectangle*>(&area), 1, Unsorted);
+  fill(greyFace, area);
+  for (int i = 0; i < controlCount; ++i) paintControl(i, area);
+  XSetClipMask(display, gc, None);
+  XCopyArea(display, canvas, window, gc, area.x, area.y, area.width, area.height, area.x, area.y);
+}
+
+bool createMainWindow() {
+  font = XLoadQueryFont(display, "fixed");
+  if (font == nullptr) return false;
+  allocateGreys();
+  makeTopLevel();
+  setWindowProperties();
+  makeCanvas();
+  makeControls();
+  publishTexts();
+  paintArea({0, 0, kWidth, kHeight});
+  return true;
+}
+
+void showMainWindow() {
+  XMapWindow(display, window);
+  XFlush(display);
+}
+
+void setStatusText(StatusLabel label, const char* text) {
+  const int control = ctlFirstRow + label;
+  if (control >= controlCount) return;  // the rows were not made
+  // The rows are refreshed every second but change about once a minute: an unchanged text
+  // costs no drawing and no property update.
+  if (std::strncmp(rowTexts[label], text, kTextSize - 1) == 0) return;
+  std::snprintf(rowTexts[label], sizeof rowTexts[label], "%s", text);
+  paintArea(rects[control]);
+  publishTexts();
+}
+
+// What the Windows window procedure does for Quit and for closing.
+static void quit() {
+  stopNetwork();
+  quitRequested = true;
+}
+
+static bool overButton(int x, int y) {
+  const XRectangle& rect = rects[ctlQuit];
+  return x >= rect.x && x < rect.x + rect.width && y >= rect.y && y < rect.y + rect.height;
+}
+
+static void sinkButton(bool sunk) {
+  if (sunk == buttonSunk) return;
+  buttonSunk = sunk;
+  paintArea(rects[ctlQuit]);
+}
+
+static void onButtonPress(const XButtonEvent& event) {
+  if (event.button != Button1 || !overButton(event.x, event.y)) return;
+  buttonHeld = true;
+  sinkButton(true);
+}
+
+// While held, the button follows the pointer in and out, like a Windows push button.
+static void onPointerMotion(const XMotionEvent& event) {
+  if (buttonHeld) sinkButton(overButton(event.x, event.y));
+}
+
+static void onButtonRelease(const XButtonEvent& event) {
+  if (event.button != Button1 || !buttonHeld) return;
+  buttonHeld = false;
+  sinkButton(false);
+  if (overButton(event.x, event.y)) quit();
+}
+
+static void onClientMessage(const XClientMessageEvent& event) {
+  if (event.message_type != atoms[atomProtocols]) return;
+  if (static_cast<Atom>(event.data.l[0]) == atoms[atomDelete]) quit();
+}
+
+// Beyond the canvas (a window made larger) the server has already cleared to the face grey.
+static void onExpose(const XExposeEvent& event) {
+  XCopyArea(display, canvas, window, gc, event.x, event.y, event.width, event.height, event.x,
+            event.y);
+}
+
+int windowEventFd() { return display == nullptr ? -1 : ConnectionNumber(display); }
+
+bool windowEventPending() { return display != nullptr && XPending(display) > 0; }
+
+void dispatchWindowEvent() {
+  XEvent event;
+  XNextEvent(display, &event);
+  switch (event.type) {
+    case Expose: onExpose(event.xexpose); break;
+    case ButtonPress: onButtonPress(event.xbutton); break;
+    case MotionNotify: onPointerMotion(event.xmotion); break;
+    case ButtonRelease: onButtonRelease(event.xbutton); break;
+    case ClientMessage: onClientMessage(event.xclient); break;
+    default: break;
+  }
+}
+
+bool takeQuitRequest() {
+  const bool requested = quitRequested;
+  quitRequested = false;
+  return requested;
+}
