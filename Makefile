@@ -1,5 +1,5 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows native test demo bench run clean
+.PHONY: all setup windows native linux test demo bench run clean
 
 all: windows
 
@@ -12,8 +12,12 @@ windows: setup
 native: setup
 	@scripts/build native
 
-# Unit tests (native, scripted clock), then the real exe under Wine.
-test: native windows
+linux: setup
+	@scripts/build linux
+
+# Unit tests (native, scripted clock), sanitizers, fuzzing, then the real programs: the exe
+# under Wine and the Linux build under Xvfb.
+test: native windows linux
 	@scripts/test
 
 demo: windows
