@@ -1,5 +1,5 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows native linux test demo bench run clean
+.PHONY: all setup windows native linux test demo bench bench-linux run clean
 
 all: windows
 
@@ -26,6 +26,10 @@ demo: windows
 # Measured figures (restart rate and latency, idle cost, size) printed as a table.
 bench: windows
 	@bench/run
+
+# The Linux monitor against runsv, s6-supervise, supervise and supervisord (installed if missing).
+bench-linux: linux
+	@bench/linux-run
 
 # make run ARGS="PORT COMMAND LINE..." (passed on exactly, through the environment)
 run: export TOLVANE_ARGS = $(ARGS)
