@@ -33,6 +33,8 @@ struct Child {
 constexpr int kChildSlots = 4;  // the running child, and an ended one until it is replaced
 Child children[kChildSlots];
 int sigchldPipe[2] = {-1, -1};
+int stopPipe[2] = {-1, -1};       // wakes the wait when a stop signal arrives
+volatile sig_atomic_t stopAsked;  // SIGTERM, SIGINT or SIGHUP: quit as by the Quit button
 char commandLine[4 * kCommandSize];
 char shellCommand[kCommandSize + 8];
 
@@ -50,6 +52,26 @@ void onSigchld(int) {
   const char byte = 0;
   (void)!write(sigchldPipe[1], &byte, 1);
   errno = saved;
+}
+
+void onStopSignal(int) {
+  const int saved = errno;
+  stopAsked = 1;
+  const char byte = 0;
+  (void)!write(stopPipe[1], &byte, 1);
+  errno = saved;
+}
+
+// On Linux a monitor is also stopped by signals (a service manager's TERM, Ctrl-C, a closed
+// terminal). Each is taken as Quit, so the server is terminated rather than left unsupervised.
+void catchStopSignals() {
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action = {};
+  action.sa_handler = onStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 // Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
@@ -148,14 +170,14 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const int64_t deadline = nowMs() + ms;
   for (;;) {
     if (c != nullptr && hasEnded(*c)) return Wake::childEnded;
-    if (windowEventPending()) return Wake::input;
-    pollfd fds[2] = {{windowEventFd(), POLLIN, 0}, {-1, POLLIN, 0}};
-    if (c != nullptr) fds[1].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
+    if (stopAsked || windowEventPending()) return Wake::input;
+    pollfd fds[3] = {{windowEventFd(), POLLIN, 0}, {stopPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
+    if (c != nullptr) fds[2].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
     const int64_t left = deadline - nowMs();
     if (left <= 0) return Wake::timeout;
-    const int ready = poll(fds, 2, static_cast<int>(left));
+    const int ready = poll(fds, 3, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return Wake::failed;
-    if (c != nullptr && c->fd < 0 && (fds[1].revents & POLLIN)) {
+    if (c != nullptr && c->fd < 0 && (fds[2].revents & POLLIN)) {
       char drain[64];
       while (read(sigchldPipe[0], drain, sizeof drain) > 0) {
       }
@@ -164,6 +186,11 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
 }
 
 Pump pumpMessage() {
+  if (stopAsked) {
+    stopAsked = 0;
+    stopNetwork();
+    return Pump::quit;
+  }
   if (takeQuitRequest()) return Pump::quit;
   if (!windowEventPending()) return Pump::empty;
   dispatchWindowEvent();
@@ -222,6 +249,7 @@ static void joinCommandLine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  catchStopSignals();
   joinCommandLine(argc, argv);
   return runMonitor(nullptr);
 }
