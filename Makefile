@@ -1,5 +1,5 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows native linux test demo bench bench-linux run clean
+.PHONY: all setup windows native linux test demo demo-linux bench bench-linux run clean
 
 all: windows
 
@@ -22,6 +22,10 @@ test: native windows linux
 
 demo: windows
 	@scripts/demo
+
+# The same first look with the native Linux build.
+demo-linux: linux
+	@scripts/demo-linux
 
 # Measured figures (restart rate and latency, idle cost, size) printed as a table.
 bench: windows
