@@ -100,13 +100,15 @@ void reapAll() {
   }
 }
 
+// An ended child is reaped at once: its handle must stay signalled until a later start
+// succeeds, and for a pidfd that holds after reaping too, so it need not linger as a zombie.
 bool hasEnded(Child& c) {
-  if (c.fd < 0) {
-    reapAll();
-    return c.ended;
+  if (c.fd >= 0) {
+    pollfd p = {c.fd, POLLIN, 0};
+    if (poll(&p, 1, 0) != 1) return false;
   }
-  pollfd p = {c.fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1;
+  reapAll();
+  return c.fd >= 0 || c.ended;
 }
 
 int64_t nowMs() {
@@ -120,6 +122,31 @@ int64_t nowMs() {
 uint32_t tickCount() { return static_cast<uint32_t>(nowMs()); }
 
 const char* processCommandLine() { return commandLine; }
+
+// How the child ended, if it has, without reaping it: false while it runs.
+static bool peekEnd(pid_t pid, siginfo_t* info) {
+  *info = siginfo_t{};
+  return waitid(P_PID, pid, info, WEXITED | WNOHANG | WNOWAIT) == 0 && info->si_pid == pid;
+}
+
+// The shell reports a command it cannot run within moments, with status 127 (not found) or 126
+// (not executable). Such a start has failed, as it fails on Windows, where no shell stands
+// between: the monitor then retries through the probe instead of restarting a missing program
+// hundreds of times a second. A child still running after 100 ms has started.
+static bool shellCouldNotRun(const Child& c) {
+  constexpr int kVerdictMs = 100;
+  siginfo_t info;
+  if (c.fd >= 0) {
+    pollfd p = {c.fd, POLLIN, 0};
+    poll(&p, 1, kVerdictMs);
+  } else {
+    for (int waited = 0; waited < kVerdictMs && !peekEnd(c.pid, &info); waited += 5) usleep(5000);
+  }
+  return peekEnd(c.pid, &info) && info.si_code == CLD_EXITED &&
+         (info.si_status == 126 || info.si_status == 127);
+}
+
+void releaseChild(ChildHandle handle);
 
 // The child runs under the shell so that COMMAND is the same text an operator would type, in a
 // process group of its own so that terminating it ends whatever it started too.
@@ -136,6 +163,10 @@ bool startChild(char* command, ChildHandle* child) {
   }
   setpgid(pid, pid);  // also here: whichever runs first, the group exists before a kill
   *slot = Child{pid, childEndFd(pid), false, false};
+  if (shellCouldNotRun(*slot)) {
+    releaseChild(slot);
+    return false;
+  }
   *child = slot;
   return true;
 }
