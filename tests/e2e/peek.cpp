@@ -8,7 +8,7 @@
 #include <cstring>
 
 static int fail(const char* msg, const char* arg = "") {
-  fprintf(stderr, "inspect: %s%s (error %lu)\n", msg, arg, (unsigned long)GetLastError());
+  fprintf(stderr, "peek: %s%s (error %lu)\n", msg, arg, (unsigned long)GetLastError());
   return 1;
 }
 
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
                 argc == 3;
   if (!known) {
     fprintf(stderr,
-            "usage: inspect run CMDFILE PIDFILE [APP] | wait PID MS | find PID MS | dump PID | "
+            "usage: peek run CMDFILE PIDFILE [APP] | wait PID MS | find PID MS | dump PID | "
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | resources EXE |\n"
