@@ -47,31 +47,35 @@ Child* freeSlot() {
   return nullptr;
 }
 
-void onSigchld(int) {
+// Signal handlers only note what happened and wake the wait through a pipe.
+void wakeThrough(int fd) {
   const int saved = errno;
   const char byte = 0;
-  (void)!write(sigchldPipe[1], &byte, 1);
+  (void)!write(fd, &byte, 1);
   errno = saved;
 }
 
+void onSigchld(int) { wakeThrough(sigchldPipe[1]); }
+
 void onStopSignal(int) {
-  const int saved = errno;
   stopAsked = 1;
-  const char byte = 0;
-  (void)!write(stopPipe[1], &byte, 1);
-  errno = saved;
+  wakeThrough(stopPipe[1]);
+}
+
+void catchSignal(int signal, void (*handler)(int), int flags) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART | flags;
+  sigaction(signal, &action, nullptr);
 }
 
 // On Linux a monitor is also stopped by signals (a service manager's TERM, Ctrl-C, a closed
 // terminal). Each is taken as Quit, so the server is terminated rather than left unsupervised.
 void catchStopSignals() {
   if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  struct sigaction action = {};
-  action.sa_handler = onStopSignal;
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  catchSignal(SIGTERM, onStopSignal, 0);
+  catchSignal(SIGINT, onStopSignal, 0);
+  catchSignal(SIGHUP, onStopSignal, 0);
 }
 
 // Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
@@ -81,10 +85,7 @@ int childEndFd(pid_t pid) {
   if (fd >= 0) return fd;
 #endif
   if (sigchldPipe[0] < 0 && pipe2(sigchldPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    struct sigaction action = {};
-    action.sa_handler = onSigchld;
-    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    sigaction(SIGCHLD, &action, nullptr);
+    catchSignal(SIGCHLD, onSigchld, SA_NOCLDSTOP);
   }
   return -1;
 }
