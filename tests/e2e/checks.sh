@@ -1,0 +1,58 @@
+# Sourced by the end-to-end drivers: counting checks, and waiting on what a monitor shows.
+# A driver defines texts NAME (the window's texts, one per line) and launches monitors whose
+# exit codes land in NAME.exit.
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; shift; for line in "$@"; do echo "     $line"; done; }
+expect_eq() {  # NAME EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi
+}
+expect_true() {  # NAME DETAIL COMMAND...
+  local name=$1 detail=$2
+  shift 2
+  if "$@"; then pass "$name"; else fail "$name" "$detail"; fi
+}
+
+# exit_of NAME [SECONDS]: the monitor's exit code, or "running" if it did not end in time.
+exit_of() {
+  local deadline=$((SECONDS + ${2:-15}))
+  until [ -s "$1.exit" ]; do
+    [ $SECONDS -ge $deadline ] && { echo running; return; }
+    sleep 0.1
+  done
+  cat "$1.exit"
+}
+
+# wait_for_line LOG PATTERN SECONDS: until a line of LOG matches PATTERN.
+wait_for_line() {
+  local deadline=$((SECONDS + $3))
+  until grep -q "$2" "$1" 2>/dev/null; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
+}
+
+# wait_for_text NAME TEXT SECONDS: until one of the window's texts is TEXT.
+wait_for_text() {
+  local deadline=$((SECONDS + $3))
+  until texts "$1" | grep -qxF "$2"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.3
+  done
+}
+
+starts() { grep -c '^start ' "$1" 2>/dev/null || echo 0; }
+
+# all_within LIST LOW HIGH COUNT: LIST holds COUNT numbers, each from LOW to HIGH.
+all_within() {
+  awk -v v="$1" -v lo="$2" -v hi="$3" -v want="$4" 'BEGIN { n = split(v, a, " ")
+    for (i = 1; i <= n; i++) if (a[i] < lo || a[i] > hi) exit 1; exit n != want }'
+}
+
+# summary NAME: the closing line, and the exit status.
+summary() {
+  echo "$1: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
