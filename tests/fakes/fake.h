@@ -46,15 +46,16 @@ const char* lastCommand();  // the command line the last start was given
 int probes();
 uint64_t probeAt(int index);
 uint16_t probePort(int index);
-const char* probeBytes(int index);  // six bytes
+int probeLength(int index);
+const char* probeBytes(int index);  // the first six bytes
 int dispatched();
 int childEndsSeen();       // waits that reported the child's end
 uint64_t lastStartAt();    // clock at the last successful start
-uint64_t lastRefreshAt();  // clock at the last refresh of the status texts
 const char* trace();  // start-up and child events, in order, separated by spaces
 const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
+int textWrites();  // rows handed to the window so far
 
 }  // namespace fake
 

@@ -2,5 +2,6 @@
 #pragma once
 
 void fakeRecord(const char* event);
+bool fakeTraceEndsWith(const char* event);
 bool fakeStepFails(const char* step);
 void fakeWindowReset();

@@ -42,6 +42,7 @@ bool scheduledQuit[kMaxScheduled];
 int scheduledCount, scheduledNext;
 int queuedMessages;
 bool quitQueued;
+bool unseenInput;  // input arrived since the queue was last looked at
 int dispatchedCount;
 int endsSeen;
 uint64_t startedAt;
@@ -51,6 +52,7 @@ int datagramHead, datagramCount;
 
 uint64_t probeTimes[kMaxProbes];
 uint16_t probePorts[kMaxProbes];
+int probeLengths[kMaxProbes];
 char probeData[kMaxProbes][6];
 int probeCount;
 
@@ -84,6 +86,7 @@ void deliverDueMessages() {
     } else {
       ++queuedMessages;
     }
+    unseenInput = true;
   }
 }
 
@@ -101,6 +104,12 @@ void queueDatagram(int length) {
 void fakeRecord(const char* event) {
   const size_t used = std::strlen(traceText);
   std::snprintf(traceText + used, sizeof traceText - used, "%s%s", used ? " " : "", event);
+}
+
+bool fakeTraceEndsWith(const char* event) {
+  const size_t used = std::strlen(traceText);
+  const size_t length = std::strlen(event);
+  return used >= length && std::strcmp(traceText + used - length, event) == 0;
 }
 
 bool fakeStepFails(const char* step) { return std::strcmp(failing, step) == 0; }
@@ -163,11 +172,12 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
     return Wake::failed;
   }
   deliverDueMessages();
-  // As on the real system, a signalled handle wins over waiting input, and a time-out ends a
-  // little after the time asked for (with exactly 1000 ms every probe period would last nine
-  // idle seconds instead of eight).
+  // As on the real system, a signalled handle wins over waiting input, only input that arrived
+  // since the queue was last looked at ends the wait, and a time-out ends a little after the
+  // time asked for (with exactly 1000 ms every probe period would last nine idle seconds
+  // instead of eight).
   const uint64_t childEnds = h == nullptr ? fake::kNever : std::max(h->endsAt, clock);
-  const uint64_t input = queuedMessages > 0 || quitQueued ? clock : nextMessageAt();
+  const uint64_t input = unseenInput ? clock : nextMessageAt();
   const uint64_t timeout = clock + ms + 1;
   Wake wake = Wake::timeout;
   if (childEnds <= timeout && childEnds <= input) {
@@ -181,11 +191,13 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
     clock = timeout;
   }
   deliverDueMessages();
+  unseenInput = false;  // this wait has looked at it
   return wake;
 }
 
 Pump pumpMessage() {
   deliverDueMessages();
+  unseenInput = false;
   if (queuedMessages > 0) {
     --queuedMessages;
     ++dispatchedCount;
@@ -229,6 +241,7 @@ void sendToLocalPort(SocketHandle, uint16_t toPort, const char* data, int size) 
   if (probeCount < kMaxProbes) {
     probeTimes[probeCount] = clock;
     probePorts[probeCount] = toPort;
+    probeLengths[probeCount] = size;
     std::memcpy(probeData[probeCount], data, size < 6 ? size : 6);
     ++probeCount;
   }
@@ -253,7 +266,7 @@ void reset(const char* line, uint64_t bootTicks) {
   startsToFail = waitsToFail = 0;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;
-  quitQueued = false;
+  quitQueued = unseenInput = false;
   datagramHead = datagramCount = 0;
   probeCount = 0;
   fakeWindowReset();
@@ -294,6 +307,7 @@ const char* lastCommand() { return command; }
 int probes() { return probeCount; }
 uint64_t probeAt(int i) { return probeTimes[i]; }
 uint16_t probePort(int i) { return probePorts[i]; }
+int probeLength(int i) { return probeLengths[i]; }
 const char* probeBytes(int i) { return probeData[i]; }
 int dispatched() { return dispatchedCount; }
 int childEndsSeen() { return endsSeen; }
@@ -313,6 +327,7 @@ void resetMonitorState() {
   totalTime = totalTicks = totalCount = 0;
   curTime = curTicks = curCount = 0;
   maxTime = kNoValue;
+  for (char* text : statusTexts) text[0] = '\0';
   asocket = 0;
   sendCount = lastSendTime = 0;
 }

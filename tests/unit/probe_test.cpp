@@ -16,6 +16,7 @@ TEST(Probe, ASilentChildIsReplacedAfterSixSilentPeriods) {
   runUntil(t0 + 41500);
   // The first probe goes out at the first idle second, then one per period just over 8 s.
   EXPECT_EQ(probeSeconds(t0), (std::vector<uint64_t>{1, 9, 17, 25, 33}));
+  EXPECT_EQ(fake::probeLength(0), 6);
   EXPECT_EQ(0, std::memcmp(fake::probeBytes(0), "\x0e\x00\x00\x00\x00\x00", 6));
   EXPECT_EQ(fake::probePort(0), 27960);
   EXPECT_EQ(noresponse, 1);  // the sixth period's end, at 41 s, sent no probe but restarted
@@ -28,6 +29,29 @@ TEST(Probe, ASilentChildIsReplacedAfterSixSilentPeriods) {
   EXPECT_STREQ(fake::text(labelNoresponse), "NoResponse: 2");
   EXPECT_STREQ(fake::text(labelRestart), "Restarts: 0");
   EXPECT_EQ(fake::openHandles(), 1);
+}
+
+TEST(Probe, AForcedRestartShowsInTheSamePass) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  fake::childAnswers(true);
+  runFor(2 * 60000);
+  fake::childAnswers(false);  // hangs after two minutes
+  for (int pass = 0; pass < 100 && noresponse == 0; ++pass) superviseOnce();
+  EXPECT_STREQ(fake::text(labelNoresponse), "NoResponse: 1");
+  EXPECT_STREQ(fake::text(labelCurrent), "Time: 0 min");
+  EXPECT_STREQ(fake::text(labelMax), "Max: 2 min");
+}
+
+TEST(Probe, APeriodEndsOnlyAfterMoreThanEightSeconds) {
+  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  fake::datagramArrives(6);
+  checkResponse();  // the reply starts a period now
+  fake::advance(8000);
+  checkResponse();
+  EXPECT_EQ(fake::probes(), 0);
+  fake::advance(1);
+  checkResponse();
+  EXPECT_EQ(fake::probes(), 1);
 }
 
 TEST(Probe, AnAnsweringChildIsNeverReplaced) {

@@ -1,6 +1,5 @@
 // Tolvane: keeps one server program running. Start-up, then the supervision loop.
 #include "supervisor/monitor.h"
-#include "window/window.h"
 
 static bool openProbeSocket() {
   return openSocket(&asocket) && bindToAnyPort(asocket) && makeNonBlocking(asocket);
@@ -21,7 +20,7 @@ bool startUp(InstanceHandle instance) {
   totalCount = tickCount();
   if (!openProbeSocket()) return false;
   startProcess();  // a failed first start is retried by the probe
-  if (!createMainWindow()) {
+  if (!createMainWindow(program, debugInfoOn)) {
     killProcess();  // never leave a server running without its monitor
     return false;
   }
@@ -75,4 +74,11 @@ int runMonitor(InstanceHandle instance) { return startUp(instance) ? runLoop() :
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return runMonitor(instance); }
+#elif defined(TOLVANE_LINUX)
+#include "platform/posix.h"
+
+int main(int argc, char** argv) {
+  preparePosixProcess(argc, argv);
+  return runMonitor(nullptr);
+}
 #endif

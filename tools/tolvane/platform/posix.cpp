@@ -1,4 +1,6 @@
 // The platform layer on Linux: processes, poll, the monotonic clock and UDP sockets.
+#include "platform/posix.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,7 +19,6 @@
 
 #include "platform/platform.h"
 #include "platform/x11_events.h"
-#include "supervisor/monitor.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ struct Child {
 constexpr int kChildSlots = 4;  // the running child, and an ended one until it is replaced
 Child children[kChildSlots];
 int sigchldPipe[2] = {-1, -1};
-int stopPipe[2] = {-1, -1};       // wakes the wait when a stop signal arrives
-volatile sig_atomic_t stopAsked;  // SIGTERM, SIGINT or SIGHUP: quit as by the Quit button
-char commandLine[4 * kCommandSize];
-char shellCommand[kCommandSize + 8];
+int stopPipe[2] = {-1, -1};        // wakes the wait when a stop signal arrives
+volatile sig_atomic_t stopAsked;   // SIGTERM, SIGINT or SIGHUP: quit as by the Quit button
+constexpr int kMaxCommand = 2048;  // the longest child command line the monitor accepts, plus 1
+char commandLine[4 * kMaxCommand];
+char shellCommand[kMaxCommand + 8];
 
 Child* childOf(ChildHandle handle) { return static_cast<Child*>(handle); }
 
@@ -79,7 +81,7 @@ void catchStopSignals() {
 }
 
 // Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
-int childEndFd(pid_t pid) {
+int childEndFd([[maybe_unused]] pid_t pid) {
 #ifndef TOLVANE_NO_PIDFD  // defined only to build the fallback for its own tests
   const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (fd >= 0) return fd;
@@ -190,6 +192,13 @@ static void awaitGroupEnd(pid_t group) {
   }
 }
 
+void endChildrenAndExit(int code) {
+  for (const Child& c : children) {
+    if (c.pid != 0) kill(-c.pid, SIGKILL);
+  }
+  _exit(code);
+}
+
 void releaseChild(ChildHandle handle) {
   Child& c = *childOf(handle);
   if (c.killed) awaitGroupEnd(c.pid);
@@ -281,9 +290,8 @@ static void joinCommandLine(int argc, char** argv) {
   if (used >= sizeof commandLine) commandLine[0] = '\0';
 }
 
-int main(int argc, char** argv) {
+void preparePosixProcess(int argc, char** argv) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   catchStopSignals();
   joinCommandLine(argc, argv);
-  return runMonitor(nullptr);
 }

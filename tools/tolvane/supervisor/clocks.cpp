@@ -1,7 +1,6 @@
 // Run-time clocks. Refreshes come at irregular times, so milliseconds short of a whole minute
 // are carried over rather than rounded away.
 #include "supervisor/monitor.h"
-#include "window/window.h"
 
 static void carryMinutes(uint32_t& ticks, uint32_t& minutes) {
   const uint32_t whole = ticks / kMinute;

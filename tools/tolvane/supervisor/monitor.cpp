@@ -16,6 +16,8 @@ uint32_t totalTime, totalTicks, totalCount;
 uint32_t curTime, curTicks, curCount;
 int32_t maxTime = kNoValue;
 
+char statusTexts[kStatusLabels][kTextSize];
+
 SocketHandle asocket;
 uint32_t sendCount;
 uint32_t lastSendTime;

@@ -4,12 +4,13 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "window/window.h"
 
-constexpr int kCommandSize = 2048;       // the child's command line and the program label
-constexpr int kLabelSize = 1024;         // the label holds at most 1023 characters
-constexpr int kTextSize = 100;           // one status text
-constexpr int kDatagramSize = 256;       // a reply; a longer datagram is not a reply
-constexpr uint32_t kProbePeriod = 8000;  // ms
+constexpr int kCommandSize = 2048;          // the child's command line and the program label
+constexpr int kLabelSize = 1024;            // the label holds at most 1023 characters
+constexpr int kTextSize = kStatusTextSize;  // one status text
+constexpr int kDatagramSize = 256;          // a reply; a longer datagram is not a reply
+constexpr uint32_t kProbePeriod = 8000;     // ms
 constexpr uint32_t kSilentPeriodsAllowed = 5;
 constexpr uint32_t kWaitMs = 1000;
 constexpr uint32_t kMinute = 60000;       // ms
@@ -35,6 +36,9 @@ extern uint32_t totalTime, totalTicks,
     totalCount;                               // since start-up; totalCount = tick at last refresh
 extern uint32_t curTime, curTicks, curCount;  // since the current child started
 extern int32_t maxTime;                       // longest run so far; kNoValue before any child ran
+
+// The statistics rows' texts as last handed to the window; empty before the first refresh.
+extern char statusTexts[kStatusLabels][kTextSize];
 
 // Liveness probe.
 extern SocketHandle asocket;
@@ -62,6 +66,10 @@ void killProcess();
 void updateWindow();
 void advanceClocks();
 uint32_t averageRun();
+void showStatus();  // hands the window only the rows whose text changed
+// Whole minutes as "D day H hr M min", "H hr M min" or "M min". The text lives in one static
+// buffer: each call overwrites the previous result.
+const char* formatTime(uint32_t minutes);
 
 // Probe.
 void checkResponse();

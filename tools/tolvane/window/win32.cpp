@@ -1,7 +1,6 @@
 // The status window on Win32: class, main window, controls and the window procedure.
 #include <windows.h>
 
-#include "supervisor/monitor.h"
 #include "window/window.h"
 
 static HINSTANCE hInstance;
@@ -11,6 +10,8 @@ static HWND hButton;
 static HWND hTotal, hCurrent, hMinMax, hAve, hRestart, hNoresponse;
 static const char szClassName[] = "Tolvane";
 static const char szAppName[] = "Tolvane v2.0";
+static const char* programText;  // the program label's text, owned by the caller
+static bool withRows;            // the statistics rows are made
 
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
 
@@ -42,10 +43,10 @@ static void makeStatusRows(HWND parent, int left) {
 static bool initWindow(HWND window) {
   RECT rcClient;
   GetClientRect(window, &rcClient);
-  hProgram = makeLabel(window, program, rcClient.left + 10, 15, rcClient.right - 10, 22);
+  hProgram = makeLabel(window, programText, rcClient.left + 10, 15, rcClient.right - 10, 22);
   hButton =
       makeControl(window, "BUTTON", "Quit", WS_CHILD | WS_VISIBLE, rcClient.right - 70, 45, 60, 30);
-  if (debugInfoOn) makeStatusRows(window, rcClient.left);
+  if (withRows) makeStatusRows(window, rcClient.left);
   UpdateWindow(window);
   return true;
 }
@@ -84,7 +85,9 @@ bool initClass(InstanceHandle instance) {
   return RegisterClassExA(&wc) != 0;
 }
 
-bool createMainWindow() {
+bool createMainWindow(const char* programLabel, bool withStatusRows) {
+  programText = programLabel;  // read by the creation message, before CreateWindowExA returns
+  withRows = withStatusRows;
   hWnd = CreateWindowExA(0, szClassName, szAppName,
                          WS_OVERLAPPEDWINDOW,           // hidden until shown
                          CW_USEDEFAULT, CW_USEDEFAULT,  // the system picks the place

@@ -11,7 +11,6 @@
 
 #include "icon_argb.h"
 #include "platform/x11_events.h"
-#include "supervisor/monitor.h"
 #include "window/window.h"
 
 constexpr int kWidth = 450;  // the client area the Windows layout is measured against
@@ -54,10 +53,10 @@ static GC gc;
 static XFontStruct* font;
 
 static XRectangle rects[ctlCount];
-static int controlCount;  // controls made: the label and Quit, then the rows when debugInfoOn
-static char programText[kCommandSize];
-static char rowTexts[kRows][kTextSize];
-static char joinedTexts[kCommandSize + ctlCount * kTextSize];  // all texts, '\n' between them
+static int controlCount;  // controls made: the label and Quit, then the rows if asked for
+static const char* programText = "";  // owned by the caller for the life of the process
+static char rowTexts[kRows][kStatusTextSize];
+static char joinedTexts[2048 + ctlCount * kStatusTextSize];  // all texts, '\n' between them
 
 static bool buttonHeld;  // button 1 went down on Quit and has not come up yet
 static bool buttonSunk;  // Quit is drawn pressed: held, with the pointer over it
@@ -65,10 +64,7 @@ static bool quitRequested;
 
 // A monitor that lost its display can no longer be told to quit: it must not leave its server
 // running unsupervised.
-static int onDisplayLost(Display*) {
-  killProcess();
-  _exit(1);
-}
+static int onDisplayLost(Display*) { endChildrenAndExit(1); }
 
 // A failed request costs at most a wrong picture; Xlib's default handler would exit and leave the
 // server running unsupervised.
@@ -172,13 +168,12 @@ static void makeStatusRows(int left) {
   makeRow(labelNoresponse, "NoResponse:", left + 200, 50, 100, 20);
 }
 
-static void makeControls() {
+static void makeControls(bool withStatusRows) {
   const int left = 0;
   const int right = kWidth;
-  std::snprintf(programText, sizeof programText, "%s", program);
   makeControl(left + 10, 15, right - 10, 22);
   makeControl(right - 70, 45, 60, 30);
-  if (debugInfoOn) makeStatusRows(left);
+  if (withStatusRows) makeStatusRows(left);
 }
 
 static const char* controlText(int control) {
@@ -275,14 +270,15 @@ static void paintArea(const XRectangle& area) {
   XCopyArea(display, canvas, window, gc, area.x, area.y, area.width, area.height, area.x, area.y);
 }
 
-bool createMainWindow() {
+bool createMainWindow(const char* programLabel, bool withStatusRows) {
+  programText = programLabel;
   font = XLoadQueryFont(display, "fixed");
   if (font == nullptr) return false;
   allocateGreys();
   makeTopLevel();
   setWindowProperties();
   makeCanvas();
-  makeControls();
+  makeControls(withStatusRows);
   publishTexts();
   paintArea({0, 0, kWidth, kHeight});
   return true;
@@ -296,9 +292,6 @@ void showMainWindow() {
 void setStatusText(StatusLabel label, const char* text) {
   const int control = ctlFirstRow + label;
   if (control >= controlCount) return;  // the rows were not made
-  // The rows are refreshed every second but change about once a minute: an unchanged text
-  // costs no drawing and no property update.
-  if (std::strncmp(rowTexts[label], text, kTextSize - 1) == 0) return;
   std::snprintf(rowTexts[label], sizeof rowTexts[label], "%s", text);
   paintArea(rects[control]);
   publishTexts();

@@ -1,8 +1,10 @@
-// The statistics rows' texts. Formatting is portable; setStatusText puts them on screen.
+// The statistics rows' texts. A refresh comes every idle second but most texts change once a
+// minute at most, so only a text that changed is handed to the window: each hand-over is a
+// repaint, and on some systems a round trip to another process.
 #include <cstdio>
+#include <cstring>
 
 #include "supervisor/monitor.h"
-#include "window/window.h"
 
 const char* formatTime(uint32_t minutes) {
   static char text[kTextSize];
@@ -20,23 +22,29 @@ const char* formatTime(uint32_t minutes) {
   return text;
 }
 
+static void showText(StatusLabel label, const char* text) {
+  if (std::strcmp(statusTexts[label], text) == 0) return;
+  std::snprintf(statusTexts[label], sizeof statusTexts[label], "%s", text);
+  setStatusText(label, text);
+}
+
 static void showTime(StatusLabel label, const char* caption, uint32_t minutes) {
   char buf[kTextSize];
   std::snprintf(buf, sizeof buf, "%s: %s", caption, formatTime(minutes));
-  setStatusText(label, buf);
+  showText(label, buf);
 }
 
 static void showCount(StatusLabel label, const char* caption, int32_t count) {
   char buf[kTextSize];
   std::snprintf(buf, sizeof buf, "%s: %d", caption, static_cast<int>(count));
-  setStatusText(label, buf);
+  showText(label, buf);
 }
 
 void showStatus() {
   showTime(labelTotal, "Total", totalTime);
   showTime(labelCurrent, "Time", curTime);
   if (maxTime == kNoValue) {
-    setStatusText(labelMax, "Max: ?");
+    showText(labelMax, "Max: ?");
   } else {
     showTime(labelMax, "Max", static_cast<uint32_t>(maxTime));
   }
