@@ -9,6 +9,7 @@
 namespace fake {
 
 constexpr uint64_t kNever = UINT64_MAX;
+constexpr uint64_t kWallClockAtZero = 1796083200000;  // 2026-12-01T00:00:00Z when the tick is 0
 
 // Everything back to a machine that has been up `bootTicks` ms, with this process command line.
 void reset(const char* commandLine, uint64_t bootTicks = 100000);
@@ -23,6 +24,8 @@ void childRunsFor(uint64_t ms);
 void childAnswers(bool answers);
 void listenPort(uint16_t port);
 void failStarts(int count);
+void failStartsBecause(const char* reason);  // what the platform says of a failed start
+void childExitsWith(int code);               // how children end by themselves
 void endChildAt(uint64_t at);  // the running child ends by itself at `at`
 void failWaits(int count);     // the next `count` waits fail
 
@@ -30,6 +33,7 @@ void failWaits(int count);     // the next `count` waits fail
 void inputAt(uint64_t at);
 void quitAt(uint64_t at);
 void datagramArrives(int length);  // from anyone, queued now
+void askForReport();               // the operator asks for the current texts
 int datagramsWaiting();
 
 // Start-up steps that can be made to fail: "class", "socket", "bind", "nonblock", "window".
@@ -56,6 +60,9 @@ const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
 int textWrites();  // rows handed to the window so far
+void wantEventLines(bool wanted);
+int eventLines();                   // written so far
+const char* eventLine(int index);   // the last 64 are kept; earlier ones read as ""
 
 }  // namespace fake
 

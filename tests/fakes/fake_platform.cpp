@@ -36,6 +36,9 @@ bool answers;
 uint16_t listening;
 int startsToFail;
 int waitsToFail;
+char failureReason[64];
+int exitCode;  // how later children end by themselves
+bool reportAsked;
 
 uint64_t scheduled[kMaxScheduled];  // arrival times of window messages, in order
 bool scheduledQuit[kMaxScheduled];
@@ -118,6 +121,8 @@ bool fakeStepFails(const char* step) { return std::strcmp(failing, step) == 0; }
 
 uint32_t tickCount() { return static_cast<uint32_t>(clock); }
 
+uint64_t wallClockMs() { return fake::kWallClockAtZero + clock; }
+
 const char* processCommandLine() { return commandLine; }
 
 bool startChild(char* line, ChildHandle* child) {
@@ -138,6 +143,16 @@ bool startChild(char* line, ChildHandle* child) {
   ++openCount;
   *child = reinterpret_cast<ChildHandle>(id);
   return true;
+}
+
+const char* startFailure() { return failureReason; }
+
+long childId(ChildHandle child) { return static_cast<long>(reinterpret_cast<uintptr_t>(child)); }
+
+void describeEnd(ChildHandle child, char* text, int size) {
+  const Handle* h = lookup(child);
+  if (h == nullptr) ++misuse;
+  std::snprintf(text, size, "exit code %d", exitCode);
 }
 
 void terminateChild(ChildHandle child) {
@@ -198,6 +213,10 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
 Pump pumpMessage() {
   deliverDueMessages();
   unseenInput = false;
+  if (reportAsked) {
+    reportAsked = false;
+    return Pump::report;
+  }
   if (queuedMessages > 0) {
     --queuedMessages;
     ++dispatchedCount;
@@ -263,7 +282,9 @@ void reset(const char* line, uint64_t bootTicks) {
   runsFor = kNever;
   answers = false;
   listening = 27960;
-  startsToFail = waitsToFail = 0;
+  startsToFail = waitsToFail = exitCode = 0;
+  std::snprintf(failureReason, sizeof failureReason, "not found");
+  reportAsked = false;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;
   quitQueued = unseenInput = false;
@@ -279,6 +300,11 @@ void childRunsFor(uint64_t ms) { runsFor = ms; }
 void childAnswers(bool yes) { answers = yes; }
 void listenPort(uint16_t p) { listening = p; }
 void failStarts(int count) { startsToFail = count; }
+void failStartsBecause(const char* reason) {
+  std::snprintf(failureReason, sizeof failureReason, "%s", reason);
+}
+void childExitsWith(int code) { exitCode = code; }
+void askForReport() { reportAsked = true; }
 
 void endChildAt(uint64_t at) {
   if (Handle* h = current()) h->endsAt = at;
@@ -328,6 +354,9 @@ void resetMonitorState() {
   curTime = curTicks = curCount = 0;
   maxTime = kNoValue;
   for (char* text : statusTexts) text[0] = '\0';
+  pendingEventCount = 0;
+  reportedFailure[0] = '\0';
+  endReported = false;
   asocket = 0;
   sendCount = lastSendTime = 0;
 }

@@ -30,6 +30,7 @@ bool startUp(InstanceHandle instance) {
 }
 
 static void onChildEnded() {
+  noteChildEnded();
   startProcess();
   countUp(restarts);  // attempts count too: a restart that keeps failing shows here
   updateWindow();
@@ -50,6 +51,7 @@ bool superviseOnce() {
   for (;;) {
     const Pump pumped = pumpMessage();
     if (pumped == Pump::quit) return false;
+    if (pumped == Pump::report) writeEventNow("status");
     if (pumped == Pump::empty) break;
   }
   switch (waitOnce()) {
@@ -65,6 +67,7 @@ int runLoop() {
   while (superviseOnce()) {
   }
   killProcess();
+  if (eventLinesWanted()) writeEventNow("quit");
   return 1;
 }
 

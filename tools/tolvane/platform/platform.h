@@ -12,6 +12,9 @@ using SocketHandle = uintptr_t;
 /// callers only ever take 32-bit unsigned differences of two readings.
 uint32_t tickCount();
 
+/// Milliseconds since 1970-01-01 00:00 UTC by the system's wall clock, for event lines.
+uint64_t wallClockMs();
+
 /// The process's whole command line as the system holds it, program name included.
 const char* processCommandLine();
 
@@ -20,6 +23,16 @@ const char* processCommandLine();
 /// child ends and returns true; on failure leaves `child` alone. The system may write into
 /// `commandLine` while it parses it, so it must be writable.
 bool startChild(char* commandLine, ChildHandle* child);
+
+/// Why the last failed startChild failed, in a few words ("not found", "not executable").
+const char* startFailure();
+
+/// The child's process id, as the system's own tools show it.
+long childId(ChildHandle child);
+
+/// How the child behind `child`, which has ended, ended, in a few words ("exit code 7",
+/// "signal 9 (Killed)").
+void describeEnd(ChildHandle child, char* text, int size);
 
 /// Ends the child with exit code 0. Does not wait for it to be gone.
 void terminateChild(ChildHandle child);
@@ -33,10 +46,10 @@ enum class Wake { childEnded, input, timeout, failed };
 /// windows. With `child` null, waits for input alone.
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms);
 
-enum class Pump { empty, dispatched, quit };
+enum class Pump { empty, dispatched, quit, report };
 
 /// Takes one message off this thread's queue and hands it to its window. The quit message is
-/// reported, not dispatched.
+/// reported, not dispatched, and so is an operator's request for the current texts (report).
 Pump pumpMessage();
 
 /// Starts and stops the network library. Starting may fail silently: the socket calls then fail.

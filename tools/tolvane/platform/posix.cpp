@@ -29,14 +29,17 @@ struct Child {
   int fd;
   bool ended;   // reaped already
   bool killed;  // terminated by the monitor
+  int status;   // how it ended, as waitpid tells, once reaped
 };
 
 constexpr int kChildSlots = 4;  // the running child, and an ended one until it is replaced
 Child children[kChildSlots];
 int sigchldPipe[2] = {-1, -1};
-int stopPipe[2] = {-1, -1};        // wakes the wait when a stop signal arrives
-volatile sig_atomic_t stopAsked;   // SIGTERM, SIGINT or SIGHUP: quit as by the Quit button
-constexpr int kMaxCommand = 2048;  // the longest child command line the monitor accepts, plus 1
+int signalPipe[2] = {-1, -1};       // wakes the wait when a stop or report signal arrives
+volatile sig_atomic_t stopAsked;    // SIGTERM, SIGINT or SIGHUP: quit as by the Quit button
+volatile sig_atomic_t reportAsked;  // SIGUSR1: write the current texts
+const char* failure = "";           // why the last start failed
+constexpr int kMaxCommand = 2048;   // the longest child command line the monitor accepts, plus 1
 char commandLine[4 * kMaxCommand];
 char shellCommand[kMaxCommand + 8];
 
@@ -61,8 +64,16 @@ void onSigchld(int) { wakeThrough(sigchldPipe[1]); }
 
 void onStopSignal(int) {
   stopAsked = 1;
-  wakeThrough(stopPipe[1]);
+  wakeThrough(signalPipe[1]);
 }
+
+void onReportSignal(int) {
+  reportAsked = 1;
+  wakeThrough(signalPipe[1]);
+}
+
+// A log reader that went away must cost a line, not the monitor: a write then fails instead.
+void onBrokenPipe(int) {}
 
 void catchSignal(int signal, void (*handler)(int), int flags) {
   struct sigaction action = {};
@@ -73,11 +84,14 @@ void catchSignal(int signal, void (*handler)(int), int flags) {
 
 // On Linux a monitor is also stopped by signals (a service manager's TERM, Ctrl-C, a closed
 // terminal). Each is taken as Quit, so the server is terminated rather than left unsupervised.
-void catchStopSignals() {
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+// USR1 asks for the current texts, and a closed log pipe must not end the monitor.
+void catchSignals() {
+  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   catchSignal(SIGTERM, onStopSignal, 0);
   catchSignal(SIGINT, onStopSignal, 0);
   catchSignal(SIGHUP, onStopSignal, 0);
+  catchSignal(SIGUSR1, onReportSignal, 0);
+  catchSignal(SIGPIPE, onBrokenPipe, 0);
 }
 
 // Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
@@ -97,10 +111,13 @@ int childEndFd([[maybe_unused]] pid_t pid) {
 // stays visible: its pidfd stays readable, and `ended` is set.
 void reapAll() {
   for (;;) {
-    const pid_t pid = waitpid(-1, nullptr, WNOHANG);
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) return;
     for (Child& c : children) {
-      if (c.pid == pid) c.ended = true;
+      if (c.pid != pid) continue;
+      c.ended = true;
+      c.status = status;
     }
   }
 }
@@ -126,6 +143,12 @@ int64_t nowMs() {
 
 uint32_t tickCount() { return static_cast<uint32_t>(nowMs()); }
 
+uint64_t wallClockMs() {
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000;
+}
+
 const char* processCommandLine() { return commandLine; }
 
 // How the child ended, if it has, without reaping it: false while it runs.
@@ -137,8 +160,9 @@ static bool peekEnd(pid_t pid, siginfo_t* info) {
 // The shell reports a command it cannot run within moments, with status 127 (not found) or 126
 // (not executable). Such a start has failed, as it fails on Windows, where no shell stands
 // between: the monitor then retries through the probe instead of restarting a missing program
-// hundreds of times a second. A child still running after 100 ms has started.
-static bool shellCouldNotRun(const Child& c) {
+// hundreds of times a second. A child still running after 100 ms has started. Returns why
+// the shell could not run the command, or null.
+static const char* shellCouldNotRun(const Child& c) {
   constexpr int kVerdictMs = 100;
   siginfo_t info;
   if (c.fd >= 0) {
@@ -147,8 +171,10 @@ static bool shellCouldNotRun(const Child& c) {
   } else {
     for (int waited = 0; waited < kVerdictMs && !peekEnd(c.pid, &info); waited += 5) usleep(5000);
   }
-  return peekEnd(c.pid, &info) && info.si_code == CLD_EXITED &&
-         (info.si_status == 126 || info.si_status == 127);
+  if (!peekEnd(c.pid, &info) || info.si_code != CLD_EXITED) return nullptr;
+  if (info.si_status == 127) return "not found";
+  if (info.si_status == 126) return "not executable";
+  return nullptr;
 }
 
 void releaseChild(ChildHandle handle);
@@ -157,23 +183,45 @@ void releaseChild(ChildHandle handle);
 // process group of its own so that terminating it ends whatever it started too.
 bool startChild(char* command, ChildHandle* child) {
   Child* slot = freeSlot();
-  if (slot == nullptr) return false;
+  if (slot == nullptr) {
+    failure = "too many children still ending";
+    return false;
+  }
   std::snprintf(shellCommand, sizeof shellCommand, "exec %s", command);
   const pid_t pid = fork();
-  if (pid < 0) return false;
+  if (pid < 0) {
+    failure = std::strerror(errno);
+    return false;
+  }
   if (pid == 0) {
     setpgid(0, 0);
     execl("/bin/sh", "sh", "-c", shellCommand, static_cast<char*>(nullptr));
     _exit(127);
   }
   setpgid(pid, pid);  // also here: whichever runs first, the group exists before a kill
-  *slot = Child{pid, childEndFd(pid), false, false};
-  if (shellCouldNotRun(*slot)) {
+  *slot = Child{pid, childEndFd(pid), false, false, 0};
+  failure = shellCouldNotRun(*slot);
+  if (failure != nullptr) {
     releaseChild(slot);
     return false;
   }
   *child = slot;
   return true;
+}
+
+const char* startFailure() { return failure != nullptr ? failure : ""; }
+
+long childId(ChildHandle handle) { return childOf(handle)->pid; }
+
+void describeEnd(ChildHandle handle, char* text, int size) {
+  const Child& c = *childOf(handle);
+  if (c.ended && WIFEXITED(c.status)) {
+    std::snprintf(text, size, "exit code %d", WEXITSTATUS(c.status));
+  } else if (c.ended && WIFSIGNALED(c.status)) {
+    std::snprintf(text, size, "signal %d (%s)", WTERMSIG(c.status), strsignal(WTERMSIG(c.status)));
+  } else {
+    std::snprintf(text, size, "end not known");
+  }
 }
 
 void terminateChild(ChildHandle handle) {
@@ -204,7 +252,13 @@ void releaseChild(ChildHandle handle) {
   if (c.killed) awaitGroupEnd(c.pid);
   if (c.fd >= 0) close(c.fd);
   reapAll();
-  c = Child{0, -1, false, false};
+  c = Child{0, -1, false, false, 0};
+}
+
+static void drain(int pipe) {
+  char bytes[64];
+  while (read(pipe, bytes, sizeof bytes) > 0) {
+  }
 }
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
@@ -213,18 +267,16 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const int64_t deadline = nowMs() + ms;
   for (;;) {
     if (c != nullptr && hasEnded(*c)) return Wake::childEnded;
-    if (stopAsked || windowEventPending()) return Wake::input;
-    pollfd fds[3] = {{windowEventFd(), POLLIN, 0}, {stopPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
+    if (stopAsked || reportAsked || windowEventPending()) return Wake::input;
+    pollfd fds[3] = {{windowEventFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
     if (c != nullptr) fds[2].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
     const int64_t left = deadline - nowMs();
     if (left <= 0) return Wake::timeout;
     const int ready = poll(fds, 3, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return Wake::failed;
-    if (c != nullptr && c->fd < 0 && (fds[2].revents & POLLIN)) {
-      char drain[64];
-      while (read(sigchldPipe[0], drain, sizeof drain) > 0) {
-      }
-    }
+    // The flags say what the bytes were for; left in the pipe they would wake every poll.
+    if (fds[1].revents & POLLIN) drain(signalPipe[0]);
+    if (c != nullptr && c->fd < 0 && (fds[2].revents & POLLIN)) drain(sigchldPipe[0]);
   }
 }
 
@@ -233,6 +285,10 @@ Pump pumpMessage() {
     stopAsked = 0;
     stopNetwork();
     return Pump::quit;
+  }
+  if (reportAsked) {
+    reportAsked = 0;
+    return Pump::report;
   }
   if (takeQuitRequest()) return Pump::quit;
   if (!windowEventPending()) return Pump::empty;
@@ -292,6 +348,6 @@ static void joinCommandLine(int argc, char** argv) {
 
 void preparePosixProcess(int argc, char** argv) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  catchStopSignals();
+  catchSignals();
   joinCommandLine(argc, argv);
 }

@@ -92,3 +92,27 @@ void sendToLocalPort(SocketHandle s, uint16_t port, const char* data, int size) 
   ipAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   sendto(s, data, size, 0, reinterpret_cast<sockaddr*>(&ipAddr), sizeof ipAddr);
 }
+
+// Event lines are written only where there is no window, which a Windows monitor always has;
+// these answer truthfully all the same.
+
+uint64_t wallClockMs() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t since1601 = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return (since1601 - 116444736000000000ULL) / 10000;  // 100 ns steps from 1601 to ms from 1970
+}
+
+const char* startFailure() {
+  static char text[32];
+  wsprintfA(text, "error %lu", GetLastError());
+  return text;
+}
+
+long childId(ChildHandle child) { return static_cast<long>(GetProcessId(child)); }
+
+void describeEnd(ChildHandle child, char* text, int size) {
+  DWORD code = 0;
+  GetExitCodeProcess(child, &code);
+  if (size >= 24) wsprintfA(text, "exit code %lu", code);
+}

@@ -13,6 +13,9 @@ bool startProcess() {
     curTime = 0;
     curTicks = 0;
     curCount = tickCount();
+    noteChildStarted();
+  } else {
+    noteStartFailed();
   }
   return numHandles != 0;
 }

@@ -32,4 +32,5 @@ uint32_t averageRun() {
 void updateWindow() {
   advanceClocks();
   if (debugInfoOn) showStatus();
+  writePendingEvents();
 }

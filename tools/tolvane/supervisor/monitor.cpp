@@ -18,6 +18,11 @@ int32_t maxTime = kNoValue;
 
 char statusTexts[kStatusLabels][kTextSize];
 
+char pendingEvents[kMaxPendingEvents][kEventSize];
+int pendingEventCount;
+char reportedFailure[kEventSize];
+bool endReported;
+
 SocketHandle asocket;
 uint32_t sendCount;
 uint32_t lastSendTime;

@@ -40,6 +40,14 @@ extern int32_t maxTime;                       // longest run so far; kNoValue be
 // The statistics rows' texts as last handed to the window; empty before the first refresh.
 extern char statusTexts[kStatusLabels][kTextSize];
 
+// Event lines, for an operator who reads a log rather than a window.
+constexpr int kEventSize = 160;  // what happened, without the time and the texts
+constexpr int kMaxPendingEvents = 4;
+extern char pendingEvents[kMaxPendingEvents][kEventSize];  // written after the next refresh
+extern int pendingEventCount;
+extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
+extern bool endReported;                  // the current child's end has been noted
+
 // Liveness probe.
 extern SocketHandle asocket;
 extern uint32_t sendCount;     // probe periods ended since the last reply or forced restart
@@ -73,6 +81,15 @@ const char* formatTime(uint32_t minutes);
 
 // Probe.
 void checkResponse();
+
+// Event lines. Each note becomes one line, written after the refresh that shows its effect.
+void noteChildStarted();
+void noteStartFailed();
+void noteChildEnded();  // the current child's end; once per child however often it is retried
+void noteReplaced();
+void writePendingEvents();
+void writeEventNow(const char* what);  // at once, with the texts as last shown
+void formatUtc(uint64_t msSinceEpoch, char* text, int size);
 
 inline void countUp(int32_t& counter) {
   counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);

@@ -18,6 +18,7 @@ void checkResponse() {
   lastSendTime = now;
   if (sendCount > kSilentPeriodsAllowed) {
     countUp(noresponse);
+    if (childOpen) noteReplaced();  // with no child held this is only another start attempt
     killProcess();
     startProcess();
     sendCount = 0;

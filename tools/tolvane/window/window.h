@@ -23,3 +23,9 @@ void showMainWindow();
 
 /// Replaces the text of one statistics row (shorter than kStatusTextSize).
 void setStatusText(StatusLabel label, const char* text);
+
+/// True when there is no window to show the texts, so the operator reads event lines instead.
+bool eventLinesWanted();
+
+/// Writes one line (without its line break) where the operator reads them, at once.
+void writeEventLine(const char* line);

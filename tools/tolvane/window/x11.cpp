@@ -6,7 +6,10 @@
 #include <X11/cursorfont.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "icon_argb.h"
@@ -46,7 +49,8 @@ static char szResName[] = "tolvane";
 static char szClassName[] = "Tolvane";
 static const char szQuit[] = "Quit";
 
-static Display* display;  // null until initClass opened the connection
+static Display* display;  // null until initClass opened the connection, and when headless
+static bool headless;     // no window: the operator reads event lines on standard output
 static Window window;     // 0 until createMainWindow
 static Pixmap canvas;     // always holds the whole client area as it should look
 static GC gc;
@@ -70,9 +74,31 @@ static int onDisplayLost(Display*) { endChildrenAndExit(1); }
 // server running unsupervised.
 static int onRequestFailed(Display*, XErrorEvent*) { return 0; }
 
+static void say(int fd, const char* text, size_t length) {
+  while (length > 0) {
+    const ssize_t written = write(fd, text, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nobody reads it any more: the line is lost, not the monitor
+    text += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
+// Most servers run where no display is: the monitor then works without a window and tells its
+// operator what happens in event lines instead.
+static bool headlessAsked() {
+  const char* value = std::getenv("TOLVANE_HEADLESS");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
 bool initClass(InstanceHandle) {
-  display = XOpenDisplay(nullptr);
-  if (display == nullptr) return false;
+  if (!headlessAsked()) display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    static const char notice[] = "no display: running without a window\n";
+    if (!headlessAsked()) say(STDERR_FILENO, notice, sizeof notice - 1);
+    headless = true;
+    return true;
+  }
   XSetIOErrorHandler(onDisplayLost);
   XSetErrorHandler(onRequestFailed);
   return true;
@@ -271,6 +297,7 @@ static void paintArea(const XRectangle& area) {
 }
 
 bool createMainWindow(const char* programLabel, bool withStatusRows) {
+  if (headless) return true;
   programText = programLabel;
   font = XLoadQueryFont(display, "fixed");
   if (font == nullptr) return false;
@@ -285,6 +312,7 @@ bool createMainWindow(const char* programLabel, bool withStatusRows) {
 }
 
 void showMainWindow() {
+  if (headless) return;
   XMapWindow(display, window);
   XFlush(display);
 }
@@ -364,4 +392,16 @@ bool takeQuitRequest() {
   const bool requested = quitRequested;
   quitRequested = false;
   return requested;
+}
+
+bool eventLinesWanted() { return headless; }
+
+// One write per line, so a service log shows each line whole and at once.
+void writeEventLine(const char* line) {
+  static char text[2048];
+  const int length = std::snprintf(text, sizeof text - 1, "%s", line);
+  const size_t used =
+      length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), sizeof text - 2);
+  text[used] = '\n';
+  say(STDOUT_FILENO, text, used + 1);
 }
