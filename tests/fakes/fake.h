@@ -26,8 +26,8 @@ void listenPort(uint16_t port);
 void failStarts(int count);
 void failStartsBecause(const char* reason);  // what the platform says of a failed start
 void childExitsWith(int code);               // how children end by themselves
-void endChildAt(uint64_t at);  // the running child ends by itself at `at`
-void failWaits(int count);     // the next `count` waits fail
+void endChildAt(uint64_t at);                // the running child ends by itself at `at`
+void failWaits(int count);                   // the next `count` waits fail
 
 // The window's queue and the socket.
 void inputAt(uint64_t at);
@@ -53,16 +53,16 @@ uint16_t probePort(int index);
 int probeLength(int index);
 const char* probeBytes(int index);  // the first six bytes
 int dispatched();
-int childEndsSeen();       // waits that reported the child's end
-uint64_t lastStartAt();    // clock at the last successful start
-const char* trace();  // start-up and child events, in order, separated by spaces
+int childEndsSeen();     // waits that reported the child's end
+uint64_t lastStartAt();  // clock at the last successful start
+const char* trace();     // start-up and child events, in order, separated by spaces
 const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
 int textWrites();  // rows handed to the window so far
 void wantEventLines(bool wanted);
-int eventLines();                   // written so far
-const char* eventLine(int index);   // the last 64 are kept; earlier ones read as ""
+int eventLines();                  // written so far
+const char* eventLine(int index);  // the last 64 are kept; earlier ones read as ""
 
 }  // namespace fake
 
