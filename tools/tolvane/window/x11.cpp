@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +50,56 @@ static char szResName[] = "tolvane";
 static char szClassName[] = "Tolvane";
 static const char szQuit[] = "Quit";
 
+// Xlib is loaded only when a display is wanted: a monitor without one, as most servers run,
+// then carries none of the X libraries, and runs where they are not installed at all.
+#define XLIB_FUNCTIONS(X) \
+  X(XAllocColor)          \
+  X(XChangeProperty)      \
+  X(XCopyArea)            \
+  X(XCreateFontCursor)    \
+  X(XCreateGC)            \
+  X(XCreatePixmap)        \
+  X(XCreateSimpleWindow)  \
+  X(XDefineCursor)        \
+  X(XDrawLine)            \
+  X(XDrawString)          \
+  X(XFillRectangle)       \
+  X(XFlush)               \
+  X(XInternAtoms)         \
+  X(XLoadQueryFont)       \
+  X(XMapWindow)           \
+  X(XNextEvent)           \
+  X(XOpenDisplay)         \
+  X(XPending)             \
+  X(XSelectInput)         \
+  X(XSetClipMask)         \
+  X(XSetClipRectangles)   \
+  X(XSetErrorHandler)     \
+  X(XSetForeground)       \
+  X(XSetIOErrorHandler)   \
+  X(XSetWMProperties)     \
+  X(XSetWMProtocols)      \
+  X(XTextWidth)
+
+static struct {
+#define DECLARE(name) decltype(&::name) name;
+  XLIB_FUNCTIONS(DECLARE)
+#undef DECLARE
+} xlib;
+
+static bool loadXlib() {
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || name[0] == '\0') return false;  // nothing to connect to
+  void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return false;
+#define LOAD(name)                                                        \
+  xlib.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  if (xlib.name == nullptr) return false;
+  XLIB_FUNCTIONS(LOAD)
+#undef LOAD
+  return true;
+}
+
 static Display* display;  // null until initClass opened the connection, and when headless
 static bool headless;     // no window: the operator reads event lines on standard output
 static Window window;     // 0 until createMainWindow
@@ -92,22 +143,22 @@ static bool headlessAsked() {
 }
 
 bool initClass(InstanceHandle) {
-  if (!headlessAsked()) display = XOpenDisplay(nullptr);
+  if (!headlessAsked() && loadXlib()) display = xlib.XOpenDisplay(nullptr);
   if (display == nullptr) {
     static const char notice[] = "no display: running without a window\n";
     if (!headlessAsked()) say(STDERR_FILENO, notice, sizeof notice - 1);
     headless = true;
     return true;
   }
-  XSetIOErrorHandler(onDisplayLost);
-  XSetErrorHandler(onRequestFailed);
+  xlib.XSetIOErrorHandler(onDisplayLost);
+  xlib.XSetErrorHandler(onRequestFailed);
   return true;
 }
 
 static unsigned long greyPixel(int level) {
   XColor colour = {};
   colour.red = colour.green = colour.blue = static_cast<unsigned short>(level * 257);
-  if (XAllocColor(display, DefaultColormap(display, DefaultScreen(display)), &colour)) {
+  if (xlib.XAllocColor(display, DefaultColormap(display, DefaultScreen(display)), &colour)) {
     return colour.pixel;
   }
   const int screen = DefaultScreen(display);
@@ -120,23 +171,23 @@ static void allocateGreys() {
 
 static void makeTopLevel() {
   const int screen = DefaultScreen(display);
-  window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight,
-                               0,                      // no border: the window manager frames it
-                               greyPixels[greyFace],   // border colour, unused
-                               greyPixels[greyFace]);  // what the server clears to
-  XSelectInput(display, window,
-               ExposureMask | ButtonPressMask | ButtonReleaseMask | Button1MotionMask);
-  XDefineCursor(display, window, XCreateFontCursor(display, XC_left_ptr));
+  window = xlib.XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight,
+                                    0,  // no border: the window manager frames it
+                                    greyPixels[greyFace],   // border colour, unused
+                                    greyPixels[greyFace]);  // what the server clears to
+  xlib.XSelectInput(display, window,
+                    ExposureMask | ButtonPressMask | ButtonReleaseMask | Button1MotionMask);
+  xlib.XDefineCursor(display, window, xlib.XCreateFontCursor(display, XC_left_ptr));
 }
 
 static void setUtf8Property(Atom property, const char* text, int length) {
-  XChangeProperty(display, window, property, atoms[atomUtf8], 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(text), length);
+  xlib.XChangeProperty(display, window, property, atoms[atomUtf8], 8, PropModeReplace,
+                       reinterpret_cast<const unsigned char*>(text), length);
 }
 
 static void setCardinals(Atom property, const unsigned long* values, int count) {
-  XChangeProperty(display, window, property, XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(values), count);
+  xlib.XChangeProperty(display, window, property, XA_CARDINAL, 32, PropModeReplace,
+                       reinterpret_cast<const unsigned char*>(values), count);
 }
 
 static void setWindowManagerHints() {
@@ -151,12 +202,12 @@ static void setWindowManagerHints() {
   hints.input = True;
   hints.initial_state = NormalState;
   XClassHint classHint = {szResName, szClassName};
-  XSetWMProperties(display, window, &title, &title, nullptr, 0, &size, &hints, &classHint);
-  XSetWMProtocols(display, window, &atoms[atomDelete], 1);
+  xlib.XSetWMProperties(display, window, &title, &title, nullptr, 0, &size, &hints, &classHint);
+  xlib.XSetWMProtocols(display, window, &atoms[atomDelete], 1);
 }
 
 static void setWindowProperties() {
-  XInternAtoms(display, const_cast<char**>(atomNames), atomCount, False, atoms);
+  xlib.XInternAtoms(display, const_cast<char**>(atomNames), atomCount, False, atoms);
   setWindowManagerHints();
   setUtf8Property(atoms[atomNetName], szAppName, sizeof szAppName - 1);
   const unsigned long pid = static_cast<unsigned long>(getpid());
@@ -165,12 +216,12 @@ static void setWindowProperties() {
 }
 
 static void makeCanvas() {
-  canvas = XCreatePixmap(display, window, kWidth, kHeight,
-                         DefaultDepth(display, DefaultScreen(display)));
+  canvas = xlib.XCreatePixmap(display, window, kWidth, kHeight,
+                              DefaultDepth(display, DefaultScreen(display)));
   XGCValues values = {};
   values.graphics_exposures = False;  // the canvas is never partly missing
   values.font = font->fid;
-  gc = XCreateGC(display, canvas, GCGraphicsExposures | GCFont, &values);
+  gc = xlib.XCreateGC(display, canvas, GCGraphicsExposures | GCFont, &values);
 }
 
 static void makeControl(int x, int y, int width, int height) {
@@ -229,13 +280,13 @@ static bool intersect(const XRectangle& a, const XRectangle& b, XRectangle* both
 }
 
 static void fill(Grey grey, const XRectangle& rect) {
-  XSetForeground(display, gc, greyPixels[grey]);
-  XFillRectangle(display, canvas, gc, rect.x, rect.y, rect.width, rect.height);
+  xlib.XSetForeground(display, gc, greyPixels[grey]);
+  xlib.XFillRectangle(display, canvas, gc, rect.x, rect.y, rect.width, rect.height);
 }
 
 static void line(Grey grey, int x1, int y1, int x2, int y2) {
-  XSetForeground(display, gc, greyPixels[grey]);
-  XDrawLine(display, canvas, gc, x1, y1, x2, y2);
+  xlib.XSetForeground(display, gc, greyPixels[grey]);
+  xlib.XDrawLine(display, canvas, gc, x1, y1, x2, y2);
 }
 
 // One edge of a 3D frame: the top and left sides in one grey, the bottom and right in another.
@@ -247,8 +298,8 @@ static void frame(Grey topLeft, Grey bottomRight, int left, int top, int right, 
 }
 
 static void text(const char* chars, int x, int baseline) {
-  XSetForeground(display, gc, greyPixels[greyText]);
-  XDrawString(display, canvas, gc, x, baseline, chars, static_cast<int>(std::strlen(chars)));
+  xlib.XSetForeground(display, gc, greyPixels[greyText]);
+  xlib.XDrawString(display, canvas, gc, x, baseline, chars, static_cast<int>(std::strlen(chars)));
 }
 
 // A static's text starts at its top left corner and is cut at its edges.
@@ -270,7 +321,7 @@ static void paintButton(const XRectangle& rect) {
     frame(greyHighlight, greyDarkShadow, rect.x, rect.y, right, bottom);
     frame(greyLight, greyShadow, rect.x + 1, rect.y + 1, right - 1, bottom - 1);
   }
-  const int width = XTextWidth(font, szQuit, sizeof szQuit - 1);
+  const int width = xlib.XTextWidth(font, szQuit, sizeof szQuit - 1);
   const int height = font->ascent + font->descent;
   text(szQuit, rect.x + (rect.width - width) / 2 + shift,
        rect.y + (rect.height - height) / 2 + font->ascent + shift);
@@ -279,7 +330,7 @@ static void paintButton(const XRectangle& rect) {
 static void paintControl(int control, const XRectangle& area) {
   XRectangle clip;
   if (!intersect(rects[control], area, &clip)) return;
-  XSetClipRectangles(display, gc, 0, 0, &clip, 1, Unsorted);
+  xlib.XSetClipRectangles(display, gc, 0, 0, &clip, 1, Unsorted);
   if (control == ctlQuit) {
     paintButton(rects[control]);
   } else {
@@ -289,17 +340,18 @@ static void paintControl(int control, const XRectangle& area) {
 
 // Repaints everything inside `area` on the canvas, then shows it.
 static void paintArea(const XRectangle& area) {
-  XSetClipRectangles(display, gc, 0, 0, const_cast<XRectangle*>(&area), 1, Unsorted);
+  xlib.XSetClipRectangles(display, gc, 0, 0, const_cast<XRectangle*>(&area), 1, Unsorted);
   fill(greyFace, area);
   for (int i = 0; i < controlCount; ++i) paintControl(i, area);
-  XSetClipMask(display, gc, None);
-  XCopyArea(display, canvas, window, gc, area.x, area.y, area.width, area.height, area.x, area.y);
+  xlib.XSetClipMask(display, gc, None);
+  xlib.XCopyArea(display, canvas, window, gc, area.x, area.y, area.width, area.height, area.x,
+                 area.y);
 }
 
 bool createMainWindow(const char* programLabel, bool withStatusRows) {
   if (headless) return true;
   programText = programLabel;
-  font = XLoadQueryFont(display, "fixed");
+  font = xlib.XLoadQueryFont(display, "fixed");
   if (font == nullptr) return false;
   allocateGreys();
   makeTopLevel();
@@ -313,8 +365,8 @@ bool createMainWindow(const char* programLabel, bool withStatusRows) {
 
 void showMainWindow() {
   if (headless) return;
-  XMapWindow(display, window);
-  XFlush(display);
+  xlib.XMapWindow(display, window);
+  xlib.XFlush(display);
 }
 
 void setStatusText(StatusLabel label, const char* text) {
@@ -367,17 +419,17 @@ static void onClientMessage(const XClientMessageEvent& event) {
 
 // Beyond the canvas (a window made larger) the server has already cleared to the face grey.
 static void onExpose(const XExposeEvent& event) {
-  XCopyArea(display, canvas, window, gc, event.x, event.y, event.width, event.height, event.x,
-            event.y);
+  xlib.XCopyArea(display, canvas, window, gc, event.x, event.y, event.width, event.height, event.x,
+                 event.y);
 }
 
 int windowEventFd() { return display == nullptr ? -1 : ConnectionNumber(display); }
 
-bool windowEventPending() { return display != nullptr && XPending(display) > 0; }
+bool windowEventPending() { return display != nullptr && xlib.XPending(display) > 0; }
 
 void dispatchWindowEvent() {
   XEvent event;
-  XNextEvent(display, &event);
+  xlib.XNextEvent(display, &event);
   switch (event.type) {
     case Expose: onExpose(event.xexpose); break;
     case ButtonPress: onButtonPress(event.xbutton); break;
