@@ -3,7 +3,7 @@
 #include "window/window.h"
 
 static bool openProbeSocket() {
-  return openSocket(&asocket) && bindToAnyPort(asocket) && makeNonBlocking(asocket);
+  return openSocket(&asocket) && bindToLoopback(asocket) && makeNonBlocking(asocket);
 }
 
 // The start-up steps, in order. Any failure returns at once: the program then exits with 0,

@@ -43,10 +43,11 @@ Pump pumpMessage();
 void startNetwork();
 void stopNetwork();
 
-/// The probe socket: a UDP socket bound to every local address at a port the system chooses,
-/// made non-blocking. Each step reports its own failure.
+/// The probe socket: a UDP socket bound to 127.0.0.1 at a port the system chooses, made
+/// non-blocking. Each step reports its own failure. Bound to the loopback address alone, it
+/// takes datagrams from this machine only: another host cannot pass for the server.
 bool openSocket(SocketHandle* socket);
-bool bindToAnyPort(SocketHandle socket);
+bool bindToLoopback(SocketHandle socket);
 bool makeNonBlocking(SocketHandle socket);
 
 /// Reads one waiting datagram into `buffer`. Returns its length, or -1 when none is waiting,

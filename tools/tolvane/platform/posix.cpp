@@ -241,10 +241,10 @@ bool openSocket(SocketHandle* socketOut) {
   return true;
 }
 
-bool bindToAnyPort(SocketHandle s) {
+bool bindToLoopback(SocketHandle s) {
   sockaddr_in address = {};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   return bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }

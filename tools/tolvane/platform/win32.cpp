@@ -64,10 +64,10 @@ bool openSocket(SocketHandle* socketOut) {
   return true;
 }
 
-bool bindToAnyPort(SocketHandle s) {
+bool bindToLoopback(SocketHandle s) {
   sockaddr_in socketAddress = {};
   socketAddress.sin_family = AF_INET;
-  socketAddress.sin_addr.s_addr = INADDR_ANY;
+  socketAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socketAddress.sin_port = 0;
   return bind(s, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) == 0;
 }
