@@ -92,14 +92,19 @@ int childEndFd(pid_t pid) {
 
 // Reaps every ended child: killed ones that took a moment to die, and the orphans of a child's
 // own children, which the kernel hands to the monitor as their subreaper. A tracked child's end
-// stays visible: its pidfd stays readable, and `ended` is set.
+// stays visible: its pidfd stays readable, and `ended` is set. A child that ended by itself may
+// have left processes in its group (the real server, when it was a launcher): they are killed
+// before it is reaped, while its pid still names the group and cannot name another.
 void reapAll() {
   for (;;) {
-    const pid_t pid = waitpid(-1, nullptr, WNOHANG);
-    if (pid <= 0) return;
+    siginfo_t info = {};
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
     for (Child& c : children) {
-      if (c.pid == pid) c.ended = true;
+      if (c.pid != info.si_pid) continue;
+      if (!c.killed) kill(-c.pid, SIGKILL);
+      c.ended = true;
     }
+    if (waitpid(info.si_pid, nullptr, WNOHANG) <= 0) return;
   }
 }
 
@@ -203,7 +208,10 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   Child* c = child != nullptr ? childOf(*child) : nullptr;
   const int64_t deadline = nowMs() + ms;
   for (;;) {
-    if (c != nullptr && hasEnded(*c)) return Wake::childEnded;
+    if (c != nullptr && hasEnded(*c)) {
+      awaitGroupEnd(c->pid);  // its leftovers were killed when it was reaped
+      return Wake::childEnded;
+    }
     if (stopAsked || windowEventPending()) return Wake::input;
     pollfd fds[3] = {{windowEventFd(), POLLIN, 0}, {stopPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
     if (c != nullptr) fds[2].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
