@@ -1,9 +1,12 @@
 // Test child for the Linux monitor: a UDP responder that logs what happens to it.
-// Usage: child LOGFILE PORT answer|silent|exit [MS]
+// Usage: child LOGFILE PORT answer|silent|exit|spawn|grandchild [MS]
 //   answer: answers every datagram to 127.0.0.1:PORT; silent: only logs them;
-//   exit: ends with code 7 after MS ms (answer and silent end with 0 after MS ms when MS > 0).
+//   exit: ends with code 7 after MS ms (answer and silent end with 0 after MS ms when MS > 0);
+//   spawn: a launcher: starts `child LOGFILE PORT grandchild`, the real server, which logs a
+//   grandchild line instead of a start line and serves PORT silently; the launcher itself ends
+//   with 0 after MS ms (never when MS is 0 or missing).
 // Log lines (appended whole, so children sharing a log never mix lines):
-//   start pid=<pid> ms=<monotonic ms>
+//   start pid=<pid> ms=<monotonic ms>   (grandchild pid=... for the grandchild)
 //   args=<the arguments after the program, joined by '|'>
 //   recv ms=<monotonic ms> len=<n> from=<a.b.c.d:port> hex=<bytes>
 #include <arpa/inet.h>
@@ -70,9 +73,11 @@ int main(int argc, char** argv) {
   }
   logFd = open(argv[1], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const char* mode = argv[3];
+  const bool grandchild = std::strcmp(mode, "grandchild") == 0;
   const long long lifetime = argc > 4 ? std::atoll(argv[4]) : 0;
   char line[128];
-  std::snprintf(line, sizeof line, "start pid=%d ms=%lld", static_cast<int>(getpid()), nowMs());
+  std::snprintf(line, sizeof line, "%s pid=%d ms=%lld", grandchild ? "grandchild" : "start",
+                static_cast<int>(getpid()), nowMs());
   logLine(line);
   char args[2048] = "args=";
   for (int i = 1; i < argc; ++i) {
@@ -81,6 +86,18 @@ int main(int argc, char** argv) {
   }
   logLine(args);
   const long long end = nowMs() + lifetime;
+  if (std::strcmp(mode, "spawn") == 0) {
+    // The grandchild stays in this process group, as a launcher's server does.
+    if (fork() == 0) {
+      execl("/proc/self/exe", argv[0], argv[1], argv[2], "grandchild", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (lifetime == 0) {
+      for (;;) pause();
+    }
+    usleep(static_cast<useconds_t>(lifetime * 1000));
+    return 0;
+  }
   if (std::strcmp(mode, "exit") == 0) {
     if (lifetime > 0) usleep(static_cast<useconds_t>(lifetime * 1000));
     return 7;

@@ -56,3 +56,16 @@ summary() {
   echo "$1: $passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
+
+# probe_socket_address LOG: the local address of the monitor's probe socket, found by the source
+# port of the probes the child that logs to LOG received, as /proc/net/udp lists it (Wine's
+# sockets are the host's). The kernel prints the address as a little-endian hex number.
+probe_socket_address() {
+  local port hex
+  port=$(sed -n 's/^recv .* from=127.0.0.1:\([0-9]*\) .*/\1/p' "$1" | head -n 1)
+  [ -n "$port" ] || { echo "no probe received"; return; }
+  hex=$(awk -v p="$(printf '%04X' "$port")" 'NR > 1 && substr($2, 10) == p { print substr($2, 1, 8) }' \
+    /proc/net/udp | head -n 1)
+  [ -n "$hex" ] || { echo "no socket at port $port"; return; }
+  printf '%d.%d.%d.%d\n' "0x${hex:6:2}" "0x${hex:4:2}" "0x${hex:2:2}" "0x${hex:0:2}"
+}

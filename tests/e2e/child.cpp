@@ -1,6 +1,10 @@
 // Test child for the end-to-end runs: a stand-in server whose every action is logged so the
 // driver can tell what the watchdog really did (starts, command lines, probes received).
-// Usage: child.exe LOGFILE PORT MODE [MS [ANY...]]   MODE = answer | silent | exit
+// Usage: child.exe LOGFILE PORT MODE [MS [ANY...]]
+//   MODE = answer | silent | exit | spawn | grandchild
+// spawn stands for a launcher: it starts `child.exe LOGFILE PORT grandchild`, the real server,
+// which logs "grandchild pid=..." instead of "start pid=..." and then serves PORT silently; the
+// launcher itself ends with 0 after MS (never when MS is 0 or missing).
 // Arguments after MS are ignored; they let a test check odd quoting through the logged cmdline.
 #include <windows.h>
 #include <winsock.h>
@@ -118,6 +122,20 @@ static void serve(SOCKET s, bool answer, DWORD startTick, unsigned long lifeMs) 
   }
 }
 
+// The grandchild is this same program, started the way a launcher starts its server.
+static void startGrandchild(const char* log, const char* port) {
+  char self[MAX_PATH];
+  char cmd[2 * MAX_PATH + 40];
+  GetModuleFileNameA(NULL, self, sizeof(self));
+  sprintf(cmd, "\"%s\" %s %s grandchild", self, log, port);
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(NULL, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
 int main(int argc, char** argv) {
   DWORD startTick = GetTickCount();
   unsigned long long startUs = microseconds();
@@ -135,14 +153,16 @@ int main(int argc, char** argv) {
   }
   const char* mode = argv[3];
   bool answer = strcmp(mode, "answer") == 0;
-  if (!answer && strcmp(mode, "silent") != 0 && strcmp(mode, "exit") != 0) {
+  bool grandchild = strcmp(mode, "grandchild") == 0;
+  if (!answer && !grandchild && strcmp(mode, "silent") != 0 && strcmp(mode, "exit") != 0 &&
+      strcmp(mode, "spawn") != 0) {
     fprintf(stderr, "child: unknown mode %s\n", mode);
     return 1;
   }
 
   char line[1200];
-  sprintf(line, "start pid=%lu tick=%lu us=%llu", (unsigned long)GetCurrentProcessId(),
-          (unsigned long)startTick, startUs);
+  sprintf(line, "%s pid=%lu tick=%lu us=%llu", grandchild ? "grandchild" : "start",
+          (unsigned long)GetCurrentProcessId(), (unsigned long)startTick, startUs);
   logLine(line);
   // The command line can be longer than any fixed buffer; write it in one piece.
   const char* cmd = GetCommandLineA();
@@ -153,6 +173,11 @@ int main(int argc, char** argv) {
     free(cmdLine);
   }
 
+  if (strcmp(mode, "spawn") == 0) {
+    startGrandchild(argv[1], argv[2]);
+    Sleep(lifeMs == 0 ? INFINITE : lifeMs);
+    return 0;
+  }
   if (strcmp(mode, "exit") == 0) {
     Sleep(lifeMs);
     // The last act before the process ends: the gap to the next start line is the restart.

@@ -257,21 +257,39 @@ static int askWindow(HWND hwnd, DWORD timeoutMs) {
   return 0;
 }
 
-// wait, kill and handles: verbs on the process itself, no window needed.
-static int processVerb(const char* verb, DWORD pid, DWORD timeoutMs) {
+// Holds the processes from now on, so that how they end can be read after they are gone:
+// prints "waiting" once it holds them, then, when all have ended or MS have passed, one line per
+// process in the order given: exit=CODE, running, or gone (it could not be opened).
+static int waitProcesses(DWORD timeoutMs, int count, char** pids) {
+  HANDLE held[MAXIMUM_WAIT_OBJECTS];
+  if (count > MAXIMUM_WAIT_OBJECTS) return fail("too many processes");
+  for (int i = 0; i < count; ++i)
+    held[i] = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, number(pids[i]));
+  puts("waiting");
+  fflush(stdout);
+  const DWORD start = GetTickCount();
+  for (int i = 0; i < count; ++i) {
+    DWORD spent = GetTickCount() - start, code = 0;
+    if (!held[i]) {
+      puts("gone");
+    } else if (WaitForSingleObject(held[i], spent < timeoutMs ? timeoutMs - spent : 0) ==
+                   WAIT_OBJECT_0 &&
+               GetExitCodeProcess(held[i], &code)) {
+      printf("exit=%lu\n", (unsigned long)code);
+    } else {
+      puts("running");
+    }
+    if (held[i]) CloseHandle(held[i]);
+  }
+  return 0;
+}
+
+// kill and handles: verbs on the process itself, no window needed.
+static int processVerb(const char* verb, DWORD pid) {
   DWORD access = is(verb, "kill") ? PROCESS_TERMINATE : PROCESS_QUERY_INFORMATION | SYNCHRONIZE;
   HANDLE h = OpenProcess(access, FALSE, pid);
-  if (!h) return is(verb, "wait") ? (puts("gone"), 1) : fail("cannot open process");
-  DWORD value = 0;
-  bool ok = false;
-  if (is(verb, "kill")) {
-    ok = TerminateProcess(h, 9);
-  } else if (is(verb, "wait")) {
-    ok = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(h, &value);
-    printf(ok ? "exit=%lu\n" : "timeout\n", (unsigned long)value);
-  } else {
-    ok = printHandleCount(h, pid) == 0;
-  }
+  if (!h) return fail("cannot open process");
+  bool ok = is(verb, "kill") ? TerminateProcess(h, 9) : printHandleCount(h, pid) == 0;
   CloseHandle(h);
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
 }
@@ -282,8 +300,9 @@ int main(int argc, char** argv) {
     return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
   if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
   if (is(verb, "udpflood") && argc == 4) return floodPort(number(argv[2]), number(argv[3]));
-  if ((is(verb, "wait") && argc == 4) || ((is(verb, "kill") || is(verb, "handles")) && argc == 3))
-    return processVerb(verb, number(argv[2]), argc == 4 ? number(argv[3]) : 0);
+  if (is(verb, "wait") && argc >= 4) return waitProcesses(number(argv[2]), argc - 3, argv + 3);
+  if ((is(verb, "kill") || is(verb, "handles")) && argc == 3)
+    return processVerb(verb, number(argv[2]));
   bool known =
       (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot") ||
        is(verb, "ask"))
@@ -292,7 +311,7 @@ int main(int argc, char** argv) {
                 argc == 3;
   if (!known) {
     fprintf(stderr,
-            "usage: peek run CMDFILE PIDFILE [APP] | wait PID MS | find PID MS | dump PID | "
+            "usage: peek run CMDFILE PIDFILE [APP] | wait MS PID... | find PID MS | dump PID | "
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | resources EXE |\n"

@@ -238,7 +238,7 @@ bool openSocket(SocketHandle* socket) {
   return !fakeStepFails("socket");
 }
 
-bool bindToAnyPort(SocketHandle) {
+bool bindToLoopback(SocketHandle) {
   fakeRecord("bind");
   return !fakeStepFails("bind");
 }

@@ -2,7 +2,7 @@
 #include "supervisor/monitor.h"
 
 static bool openProbeSocket() {
-  return openSocket(&asocket) && bindToAnyPort(asocket) && makeNonBlocking(asocket);
+  return openSocket(&asocket) && bindToLoopback(asocket) && makeNonBlocking(asocket);
 }
 
 // The start-up steps, in order. Any failure returns at once: the program then exits with 0,

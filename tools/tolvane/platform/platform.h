@@ -21,7 +21,8 @@ const char* processCommandLine();
 /// Starts `commandLine` as a child process at normal priority, with this process's environment
 /// and current directory. On success stores in `child` a handle that becomes signalled when the
 /// child ends and returns true; on failure leaves `child` alone. The system may write into
-/// `commandLine` while it parses it, so it must be writable.
+/// `commandLine` while it parses it, so it must be writable. What the child starts in turn is
+/// kept with it (a job on Windows, a process group on Linux) and ends with it below.
 bool startChild(char* commandLine, ChildHandle* child);
 
 /// Why the last failed startChild failed, in a few words ("not found", "not executable").
@@ -34,16 +35,18 @@ long childId(ChildHandle child);
 /// "signal 9 (Killed)").
 void describeEnd(ChildHandle child, char* text, int size);
 
-/// Ends the child with exit code 0. Does not wait for it to be gone.
+/// Ends the child, and whatever it started, with exit code 0. Does not wait for them to be gone.
 void terminateChild(ChildHandle child);
 
-/// Gives the child's handle back to the system. The handle must not be used afterwards.
+/// Gives the child's handle back to the system, once what was ended with it is gone (a second
+/// at most). The handle must not be used afterwards.
 void releaseChild(ChildHandle child);
 
 enum class Wake { childEnded, input, timeout, failed };
 
 /// Waits at most `ms` for the child behind `child` to end or for new input to this thread's
-/// windows. With `child` null, waits for input alone.
+/// windows. With `child` null, waits for input alone. Before the child's end is reported,
+/// whatever it left running is ended, so that a restart never runs beside an old server.
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms);
 
 enum class Pump { empty, dispatched, quit, report };
@@ -56,10 +59,11 @@ Pump pumpMessage();
 void startNetwork();
 void stopNetwork();
 
-/// The probe socket: a UDP socket bound to every local address at a port the system chooses,
-/// made non-blocking. Each step reports its own failure.
+/// The probe socket: a UDP socket bound to 127.0.0.1 at a port the system chooses, made
+/// non-blocking. Each step reports its own failure. Bound to the loopback address alone, it
+/// takes datagrams from this machine only: another host cannot pass for the server.
 bool openSocket(SocketHandle* socket);
-bool bindToAnyPort(SocketHandle socket);
+bool bindToLoopback(SocketHandle socket);
 bool makeNonBlocking(SocketHandle socket);
 
 /// Reads one waiting datagram into `buffer`. Returns its length, or -1 when none is waiting,

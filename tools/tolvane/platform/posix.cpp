@@ -109,17 +109,23 @@ int childEndFd([[maybe_unused]] pid_t pid) {
 
 // Reaps every ended child: killed ones that took a moment to die, and the orphans of a child's
 // own children, which the kernel hands to the monitor as their subreaper. A tracked child's end
-// stays visible: its pidfd stays readable, and `ended` is set.
+// stays visible: its pidfd stays readable, and `ended` is set. A child that ended by itself may
+// have left processes in its group (the real server, when it was a launcher): they are killed
+// before it is reaped, while its pid still names the group and cannot name another.
 void reapAll() {
   for (;;) {
-    int status = 0;
-    const pid_t pid = waitpid(-1, &status, WNOHANG);
-    if (pid <= 0) return;
+    siginfo_t info = {};
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
+    Child* tracked = nullptr;
     for (Child& c : children) {
-      if (c.pid != pid) continue;
-      c.ended = true;
-      c.status = status;
+      if (c.pid == info.si_pid) tracked = &c;
     }
+    if (tracked != nullptr && !tracked->killed) kill(-tracked->pid, SIGKILL);
+    int status = 0;
+    if (waitpid(info.si_pid, &status, WNOHANG) <= 0) return;
+    if (tracked == nullptr) continue;
+    tracked->ended = true;
+    tracked->status = status;
   }
 }
 
@@ -275,7 +281,10 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   Child* c = child != nullptr ? childOf(*child) : nullptr;
   const int64_t deadline = nowMs() + ms;
   for (;;) {
-    if (c != nullptr && hasEnded(*c)) return Wake::childEnded;
+    if (c != nullptr && hasEnded(*c)) {
+      awaitGroupEnd(c->pid);  // its leftovers were killed when it was reaped
+      return Wake::childEnded;
+    }
     if (stopAsked || reportAsked || windowEventPending()) return Wake::input;
     pollfd fds[3] = {{windowEventFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
     if (c != nullptr) fds[2].fd = c->fd >= 0 ? c->fd : sigchldPipe[0];
@@ -315,10 +324,10 @@ bool openSocket(SocketHandle* socketOut) {
   return true;
 }
 
-bool bindToAnyPort(SocketHandle s) {
+bool bindToLoopback(SocketHandle s) {
   sockaddr_in address = {};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   return bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }

@@ -7,9 +7,83 @@
 static STARTUPINFOA si;
 static PROCESS_INFORMATION pi;
 
+// A child and the job it runs in: ending the job ends whatever the child started too.
+struct Job {
+  HANDLE process;  // the child's handle as the core holds it; null: a free slot
+  HANDLE job;
+};
+
+constexpr int kJobSlots = 2;  // the running child, and an ended one until its successor starts
+static Job jobs[kJobSlots];
+constexpr DWORD kJobEndMs = 1000;  // the longest wait for a terminated job's processes to go
+
 uint32_t tickCount() { return GetTickCount(); }
 
 const char* processCommandLine() { return GetCommandLineA(); }
+
+// The child's slot, or a free one for `process` null. A child without a slot has no job.
+static Job* jobOf(HANDLE process) {
+  for (Job& j : jobs) {
+    if (j.process == process) return &j;
+  }
+  return nullptr;
+}
+
+// Kill-on-close: when the monitor itself is ended from outside, the system closes its handles,
+// and the server's whole tree ends with the job instead of running on unsupervised.
+static HANDLE makeJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    return job;
+  }
+  CloseHandle(job);
+  return nullptr;
+}
+
+// The child is still suspended, so everything it starts will run in the job. Where no job can
+// be made or joined (an older system on which the monitor already runs in a job that forbids
+// nesting), the child runs without one and is ended alone: a start never fails for want of it.
+static void placeInJob(HANDLE process) {
+  Job* slot = jobOf(nullptr);
+  HANDLE job = slot != nullptr ? makeJob() : nullptr;
+  if (job == nullptr) return;
+  if (!AssignProcessToJobObject(job, process)) {
+    CloseHandle(job);  // nothing runs in it yet, so closing it ends nothing
+    return;
+  }
+  *slot = Job{process, job};
+}
+
+static DWORD processesIn(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
+  if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &counts, sizeof counts,
+                                 nullptr)) {
+    return 0;
+  }
+  return counts.ActiveProcesses;
+}
+
+// Terminating a job only starts its processes' end, and the job counts each one until it has
+// gone. The next start waits until it counts none, a second at most: a new server must not
+// start beside the old one.
+static void awaitJobEmpty(HANDLE job) {
+  const DWORD start = GetTickCount();
+  while (processesIn(job) != 0 && GetTickCount() - start < kJobEndMs) Sleep(1);
+}
+
+// A child that ended by itself may have left processes in its job (the real server, when the
+// child was its launcher). They end before the restart, so two servers never run at once.
+static void endLeftovers(HANDLE process) {
+  const Job* j = jobOf(process);
+  if (j == nullptr) return;
+  TerminateJobObject(j->job, 0);
+  awaitJobEmpty(j->job);
+}
+
+void releaseChild(ChildHandle child);
 
 bool startChild(char* commandLine, ChildHandle* child) {
   si.cb = sizeof si;
@@ -18,18 +92,37 @@ bool startChild(char* commandLine, ChildHandle* child) {
   si.cbReserved2 = 0;
   si.lpDesktop = nullptr;
   si.dwFlags = 0;
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &si, &pi)) {
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi)) {
     return false;
   }
-  CloseHandle(pi.hThread);  // never used; keeping it would leak one handle per restart
+  placeInJob(pi.hProcess);
+  const bool resumed = ResumeThread(pi.hThread) != static_cast<DWORD>(-1);
+  CloseHandle(pi.hThread);  // never used again; keeping it would leak one handle per restart
+  // A child that can never run has not started.
+  if (!resumed) {
+    TerminateProcess(pi.hProcess, 0);
+    releaseChild(pi.hProcess);
+    return false;
+  }
   *child = pi.hProcess;
   return true;
 }
 
-void terminateChild(ChildHandle child) { TerminateProcess(child, 0); }
+void terminateChild(ChildHandle child) {
+  const Job* j = jobOf(child);
+  if (j == nullptr || !TerminateJobObject(j->job, 0)) TerminateProcess(child, 0);
+}
 
-void releaseChild(ChildHandle child) { CloseHandle(child); }
+void releaseChild(ChildHandle child) {
+  Job* j = jobOf(child);
+  if (j != nullptr) {
+    awaitJobEmpty(j->job);
+    CloseHandle(j->job);
+    *j = Job{};
+  }
+  CloseHandle(child);
+}
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const DWORD count = child != nullptr ? 1 : 0;
@@ -38,7 +131,10 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
       MsgWaitForMultipleObjects(count, const_cast<HANDLE*>(child), FALSE, ms, 0xFF);
   if (result == WAIT_TIMEOUT) return Wake::timeout;
   if (result == WAIT_OBJECT_0 + count) return Wake::input;
-  if (count == 1 && result == WAIT_OBJECT_0) return Wake::childEnded;
+  if (count == 1 && result == WAIT_OBJECT_0) {
+    endLeftovers(*child);
+    return Wake::childEnded;
+  }
   return Wake::failed;
 }
 
@@ -64,10 +160,10 @@ bool openSocket(SocketHandle* socketOut) {
   return true;
 }
 
-bool bindToAnyPort(SocketHandle s) {
+bool bindToLoopback(SocketHandle s) {
   sockaddr_in socketAddress = {};
   socketAddress.sin_family = AF_INET;
-  socketAddress.sin_addr.s_addr = INADDR_ANY;
+  socketAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socketAddress.sin_port = 0;
   return bind(s, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) == 0;
 }
