@@ -43,6 +43,18 @@ wait_for_text() {
   done
 }
 
+# wait_for_count NAME LABEL N SECONDS: until the window's "LABEL: K" shows K of N or more. A count
+# that moves about as fast as the texts can be read skips values between two readings, so a wait
+# for one exact value can miss it.
+wait_for_count() {
+  local deadline=$((SECONDS + $4))
+  until texts "$1" | awk -v l="$2: " -v n="$3" \
+      'index($0, l) == 1 && substr($0, length(l) + 1) + 0 >= n { ok = 1 } END { exit !ok }'; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.3
+  done
+}
+
 starts() { grep -c '^start ' "$1" 2>/dev/null || echo 0; }
 
 # all_within LIST LOW HIGH COUNT: LIST holds COUNT numbers, each from LOW to HIGH.

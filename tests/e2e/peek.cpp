@@ -191,16 +191,20 @@ static DWORD countHandlesInSystemTable(DWORD pid) {
     PVOID object;
     ULONG access;
   };
+  // The entries follow the count at their own alignment: 4 bytes in on 32-bit, 8 on 64-bit.
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
   typedef LONG(WINAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
   QueryFn query = (QueryFn)(void (*)())GetProcAddress(GetModuleHandleA("ntdll.dll"),
                                                       "NtQuerySystemInformation");
   for (ULONG size = 1 << 16; query && size <= (1u << 26); size *= 4) {
-    ULONG* table = (ULONG*)malloc(size);
+    Table* table = (Table*)malloc(size);
     LONG status = table ? query(16, table, size, NULL) : -1;
     if (status == 0) {
-      const Entry* entries = (const Entry*)(table + 1);
       DWORD count = 0;
-      for (ULONG i = 0; i < table[0]; ++i) count += entries[i].ownerPid == pid ? 1 : 0;
+      for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].ownerPid == pid ? 1 : 0;
       free(table);
       return count;
     }
