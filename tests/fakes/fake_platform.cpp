@@ -281,7 +281,7 @@ void reset(const char* line, uint64_t bootTicks) {
   attempts = started = terminated = misuse = openCount = 0;
   runsFor = kNever;
   answers = false;
-  listening = 27960;
+  listening = 40000;
   startsToFail = waitsToFail = exitCode = 0;
   std::snprintf(failureReason, sizeof failureReason, "not found");
   reportAsked = false;

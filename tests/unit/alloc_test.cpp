@@ -7,7 +7,7 @@
 
 TEST(Allocations, NoneInAMillionPassesWithRestartsAndProbes) {
   if (!allocationsCountable()) GTEST_SKIP() << "the sanitizer runtime owns malloc";
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::wantEventLines(true);      // the lines are made in fixed buffers too
   fake::childRunsFor(30 * 60000);  // later children end by themselves after half an hour
   fake::endChildAt(fake::now() + 100000);

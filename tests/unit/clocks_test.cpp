@@ -7,7 +7,7 @@ static void refreshAt(uint64_t at) {
 }
 
 TEST(Clocks, WholeMinutesWithMillisecondsCarriedOver) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   refreshAt(t0 + 59999);
   EXPECT_EQ(totalTime, 0u);
@@ -23,7 +23,7 @@ TEST(Clocks, WholeMinutesWithMillisecondsCarriedOver) {
 
 TEST(Clocks, ATickWrapBetweenRefreshesNeitherLosesNorAddsTime) {
   const uint64_t wrap = uint64_t{1} << 32;
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", wrap - 30000));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe", wrap - 30000));
   refreshAt(wrap + 29999);
   EXPECT_EQ(totalTime, 0u);
   refreshAt(wrap + 30000);
@@ -34,7 +34,7 @@ TEST(Clocks, ATickWrapBetweenRefreshesNeitherLosesNorAddsTime) {
 }
 
 TEST(Clocks, CurrentRunRestartsWithEachSuccessfulStartOnly) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   fake::childAnswers(true);
   fake::endChildAt(t0 + 5 * 60000 + 500);
@@ -53,7 +53,7 @@ TEST(Clocks, CurrentRunRestartsWithEachSuccessfulStartOnly) {
 }
 
 TEST(Clocks, WithoutAnyChildTheCurrentRunStaysAtZero) {
-  fake::reset("t.exe 27960 srv.exe", 3 * 86400000ull);  // booted days ago
+  fake::reset("t.exe 40000 srv.exe", 3 * 86400000ull);  // booted days ago
   fake::failStarts(-1);
   ASSERT_TRUE(startUp(nullptr));
   runFor(5 * 60000);
@@ -64,7 +64,7 @@ TEST(Clocks, WithoutAnyChildTheCurrentRunStaysAtZero) {
 }
 
 TEST(Clocks, AverageIsTotalOverRunsCutTowardZero) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   totalTime = 8;
   EXPECT_EQ(averageRun(), 8u);
   restarts = 1;

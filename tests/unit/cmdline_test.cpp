@@ -4,7 +4,7 @@
 #include "unit/scenario.h"
 
 TEST(CommandLine, TailSkipsTheProgramName) {
-  EXPECT_STREQ(commandTail("tolvane.exe 27960 srv.exe"), "27960 srv.exe");
+  EXPECT_STREQ(commandTail("tolvane.exe 40000 srv.exe"), "40000 srv.exe");
   EXPECT_STREQ(commandTail("\"C:\\Program Files\\tolvane.exe\" 1 a"), "1 a");
   EXPECT_STREQ(commandTail("tol\"va ne\".exe 1 a"), "1 a");               // quotes inside the name
   EXPECT_STREQ(commandTail("tolvane.exe\t1 a"), "1 a");                   // a tab ends the name too
@@ -13,15 +13,15 @@ TEST(CommandLine, TailSkipsTheProgramName) {
   // The run after the name loses control characters, spaces and bytes from 128 up, but
   // only that run.
   EXPECT_STREQ(commandTail("t.exe \x01\x1f \xe9\xff"
-                           "27960 a\x01 \xe9"),
-               "27960 a\x01 \xe9");
+                           "40000 a\x01 \xe9"),
+               "40000 a\x01 \xe9");
 }
 
 TEST(CommandLine, PortReadsLikeAtoiButHoldsAtTheLimits) {
-  EXPECT_EQ(parsePort("27960 srv.exe"), 27960);
+  EXPECT_EQ(parsePort("40000 srv.exe"), 40000);
   EXPECT_EQ(parsePort(" \t\n\v\f\r+42x"), 42);
   EXPECT_EQ(parsePort("-1 a"), -1);
-  EXPECT_EQ(parsePort("srv.exe 27960"), 0);
+  EXPECT_EQ(parsePort("srv.exe 40000"), 0);
   EXPECT_EQ(parsePort("+-5"), 0);
   EXPECT_EQ(parsePort("0x1F"), 0);  // decimal only
   EXPECT_EQ(parsePort("2147483647"), INT_MAX);
@@ -34,12 +34,12 @@ TEST(CommandLine, PortReadsLikeAtoiButHoldsAtTheLimits) {
 }
 
 TEST(CommandLine, ChildCommandIsAllAfterTheFirstSpace) {
-  EXPECT_EQ(childCommand("27960"), nullptr);
+  EXPECT_EQ(childCommand("40000"), nullptr);
   EXPECT_EQ(childCommand(""), nullptr);
-  EXPECT_EQ(childCommand("27960 "), nullptr);
-  EXPECT_STREQ(childCommand("27960  srv.exe"), " srv.exe");
-  EXPECT_STREQ(childCommand("27960\tsrv.exe -x"), "-x");  // a tab does not separate
-  EXPECT_STREQ(childCommand("27960 \"C:\\a b\\srv.exe\"  -p \"x y\" "),
+  EXPECT_EQ(childCommand("40000 "), nullptr);
+  EXPECT_STREQ(childCommand("40000  srv.exe"), " srv.exe");
+  EXPECT_STREQ(childCommand("40000\tsrv.exe -x"), "-x");  // a tab does not separate
+  EXPECT_STREQ(childCommand("40000 \"C:\\a b\\srv.exe\"  -p \"x y\" "),
                "\"C:\\a b\\srv.exe\"  -p \"x y\" ");
 }
 

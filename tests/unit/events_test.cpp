@@ -34,7 +34,7 @@ TEST(EventLines, TimesAreIsoUtcToTheMillisecond) {
 }
 
 TEST(EventLines, EachStartAndEndIsOneLineEndingWithTheTextsItCaused) {
-  ASSERT_TRUE(startLogged("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
   ASSERT_EQ(fake::eventLines(), 1);
   EXPECT_EQ(
       line(0),
@@ -63,7 +63,7 @@ TEST(EventLines, EachStartAndEndIsOneLineEndingWithTheTextsItCaused) {
 }
 
 TEST(EventLines, ARestartThatKeepsFailingWritesOnceUntilSomethingChanges) {
-  ASSERT_TRUE(startLogged("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
   fake::endChildAt(fake::now() + 100);
   fake::failStarts(1000);
   for (int pass = 0; pass < 1000; ++pass) superviseOnce();
@@ -86,7 +86,7 @@ TEST(EventLines, ARestartThatKeepsFailingWritesOnceUntilSomethingChanges) {
 }
 
 TEST(EventLines, ReplacementsAndAProgramThatNeverStarts) {
-  ASSERT_TRUE(startLogged("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
   runFor(41500);
   ASSERT_EQ(fake::eventLines(), 3);
   EXPECT_EQ(untimed(1),
@@ -94,7 +94,7 @@ TEST(EventLines, ReplacementsAndAProgramThatNeverStarts) {
             "Ave: 0 min | Restarts: 0 | NoResponse: 1");
   EXPECT_EQ(what(2), "started, pid 1002");
 
-  fake::reset("t.exe 27960 missing.exe");
+  fake::reset("t.exe 40000 missing.exe");
   fake::wantEventLines(true);
   fake::failStarts(-1);
   ASSERT_TRUE(startUp(nullptr));
@@ -107,7 +107,7 @@ TEST(EventLines, ReplacementsAndAProgramThatNeverStarts) {
 }
 
 TEST(EventLines, AWindowedMonitorWritesOnlyWhatIsAskedFor) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::endChildAt(fake::now() + 100);
   runFor(45000);
   EXPECT_EQ(fake::eventLines(), 0);

@@ -1,7 +1,7 @@
 #include "unit/scenario.h"
 
 TEST(Loop, ChildEndRestartsCountsAndRefreshes) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   fake::endChildAt(t0 + 300);
   superviseOnce();
@@ -13,7 +13,7 @@ TEST(Loop, ChildEndRestartsCountsAndRefreshes) {
 }
 
 TEST(Loop, InputIsServedWithoutRefreshOrProbe) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", 5000));  // too early for a first probe
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe", 5000));  // too early for a first probe
   const uint64_t t0 = fake::now();
   for (int i = 0; i < 3; ++i) fake::inputAt(t0 + 200);
   fake::inputAt(t0 + 900);
@@ -31,7 +31,7 @@ TEST(Loop, InputIsServedWithoutRefreshOrProbe) {
 }
 
 TEST(Loop, IdleSecondsProbeAndRefreshHandingOverOnlyChangedRows) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   EXPECT_EQ(fake::textWrites(), 6);  // the first refresh replaces every caption
   fake::childAnswers(true);
@@ -48,7 +48,7 @@ TEST(Loop, IdleSecondsProbeAndRefreshHandingOverOnlyChangedRows) {
 }
 
 TEST(Loop, AFailedWaitOnlyRefreshes) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::advance(500);  // the window kept the loop busy
   fake::failWaits(1);
   superviseOnce();
@@ -58,7 +58,7 @@ TEST(Loop, AFailedWaitOnlyRefreshes) {
 }
 
 TEST(Loop, AFailingRestartIsRetriedAtOnceAndEveryAttemptCounts) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::endChildAt(fake::now() + 100);
   fake::failStarts(3);
   for (int pass = 0; pass < 4; ++pass) superviseOnce();
@@ -71,7 +71,7 @@ TEST(Loop, AFailingRestartIsRetriedAtOnceAndEveryAttemptCounts) {
 }
 
 TEST(Loop, WithoutAChildInputIsServedNotCounted) {
-  fake::reset("t.exe 27960 srv.exe");
+  fake::reset("t.exe 40000 srv.exe");
   fake::failStarts(-1);
   ASSERT_TRUE(startUp(nullptr));
   EXPECT_EQ(numHandles, 0);
@@ -91,7 +91,7 @@ TEST(Loop, WithoutAChildInputIsServedNotCounted) {
 }
 
 TEST(Loop, AForcedStopWhoseRestartFailsWaitsOnInputAloneUntilTheProbeRetries) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   runUntil(t0 + 40000);  // five silent periods so far
   fake::failStarts(1);
@@ -110,7 +110,7 @@ TEST(Loop, AForcedStopWhoseRestartFailsWaitsOnInputAloneUntilTheProbeRetries) {
 }
 
 TEST(Loop, ALongCrashLoopHoldsOneHandle) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::childRunsFor(0);  // every later child ends the moment it starts
   fake::endChildAt(fake::now());
   for (int pass = 0; pass < 100000; ++pass) superviseOnce();

@@ -11,14 +11,14 @@ static std::vector<uint64_t> probeSeconds(uint64_t t0) {
 }
 
 TEST(Probe, ASilentChildIsReplacedAfterSixSilentPeriods) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   runUntil(t0 + 41500);
   // The first probe goes out at the first idle second, then one per period just over 8 s.
   EXPECT_EQ(probeSeconds(t0), (std::vector<uint64_t>{1, 9, 17, 25, 33}));
   EXPECT_EQ(fake::probeLength(0), 6);
   EXPECT_EQ(0, std::memcmp(fake::probeBytes(0), "\x0e\x00\x00\x00\x00\x00", 6));
-  EXPECT_EQ(fake::probePort(0), 27960);
+  EXPECT_EQ(fake::probePort(0), 40000);
   EXPECT_EQ(noresponse, 1);  // the sixth period's end, at 41 s, sent no probe but restarted
   EXPECT_EQ(fake::terminations(), 1);
   EXPECT_EQ(fake::starts(), 2);
@@ -32,7 +32,7 @@ TEST(Probe, ASilentChildIsReplacedAfterSixSilentPeriods) {
 }
 
 TEST(Probe, AForcedRestartShowsInTheSamePass) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::childAnswers(true);
   runFor(2 * 60000);
   fake::childAnswers(false);  // hangs after two minutes
@@ -43,7 +43,7 @@ TEST(Probe, AForcedRestartShowsInTheSamePass) {
 }
 
 TEST(Probe, APeriodEndsOnlyAfterMoreThanEightSeconds) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::datagramArrives(6);
   checkResponse();  // the reply starts a period now
   fake::advance(8000);
@@ -55,7 +55,7 @@ TEST(Probe, APeriodEndsOnlyAfterMoreThanEightSeconds) {
 }
 
 TEST(Probe, AnAnsweringChildIsNeverReplaced) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::childAnswers(true);
   runFor(3600 * 1000);
   EXPECT_EQ(noresponse, 0);
@@ -64,7 +64,7 @@ TEST(Probe, AnAnsweringChildIsNeverReplaced) {
 }
 
 TEST(Probe, AnyDatagramFromAnyoneIsASignOfLifeButAnOversizedOneIsNot) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   const uint64_t t0 = fake::now();
   runUntil(t0 + 40000);  // five silent periods
   fake::datagramArrives(0);
@@ -83,7 +83,7 @@ TEST(Probe, AnyDatagramFromAnyoneIsASignOfLifeButAnOversizedOneIsNot) {
 }
 
 TEST(Probe, WaitingRepliesAreReadOnePerIdleSecond) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   for (int i = 0; i < 3; ++i) fake::datagramArrives(6);
   runFor(1000);
   EXPECT_EQ(fake::datagramsWaiting(), 2);
@@ -96,7 +96,7 @@ TEST(Probe, NobodyListeningMeansARestartEveryFortyEightSeconds) {
   for (const char* line : {"t.exe 0 srv.exe", "t.exe 27961 srv.exe"}) {
     SCOPED_TRACE(line);
     ASSERT_TRUE(startMonitor(line));
-    fake::childAnswers(true);  // the child listens on 27960
+    fake::childAnswers(true);  // the child listens on 40000
     const uint64_t t0 = fake::now();
     runUntil(t0 + 41000 + 3 * 48000 + 500);
     EXPECT_EQ(noresponse, 4);
@@ -112,7 +112,7 @@ TEST(Probe, ThePortsLowSixteenBitsAreUsed) {
 }
 
 TEST(Probe, AFailedFirstStartIsRetriedByTheProbe) {
-  fake::reset("t.exe 27960 srv.exe");
+  fake::reset("t.exe 40000 srv.exe");
   fake::failStarts(2);
   ASSERT_TRUE(startUp(nullptr));
   const uint64_t t0 = fake::now();
@@ -128,7 +128,7 @@ TEST(Probe, AFailedFirstStartIsRetriedByTheProbe) {
 }
 
 TEST(Probe, NoProbeBeforeTheTickCounterPassesEightSeconds) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", 2000));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe", 2000));
   runUntil(7000);
   EXPECT_EQ(fake::probes(), 0);
   runUntil(9100);
@@ -138,7 +138,7 @@ TEST(Probe, NoProbeBeforeTheTickCounterPassesEightSeconds) {
 
 TEST(Probe, PeriodsKeepTheirLengthAcrossATickWrap) {
   const uint64_t wrap = uint64_t{1} << 32;
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", wrap - 20000));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe", wrap - 20000));
   const uint64_t t0 = fake::now();
   runUntil(t0 + 41500);
   EXPECT_EQ(probeSeconds(t0),

@@ -55,7 +55,7 @@ const char* brokenInvariant() {
 }  // namespace
 
 TEST(Soak, HundredDaysOfFaults) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe", (uint64_t{1} << 32) - 3 * kDay));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe", (uint64_t{1} << 32) - 3 * kDay));
   t0 = fake::now();
   longestSeen = 0;
   fake::childAnswers(true);

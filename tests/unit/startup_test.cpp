@@ -3,11 +3,11 @@
 #include "unit/scenario.h"
 
 TEST(StartUp, RunsItsStepsInOrderAndShowsTheFirstRefresh) {
-  ASSERT_TRUE(startMonitor("tolvane.exe 27960  \"C:\\srv\\game server.exe\" +set  x"));
+  ASSERT_TRUE(startMonitor("tolvane.exe 40000  \"C:\\srv\\my server.exe\" -opt  x"));
   EXPECT_STREQ(fake::trace(), "class network socket bind nonblock start window show refresh");
-  EXPECT_STREQ(fake::lastCommand(), " \"C:\\srv\\game server.exe\" +set  x");
-  EXPECT_STREQ(program, "Program:  \"C:\\srv\\game server.exe\" +set  x");
-  EXPECT_EQ(port, 27960);
+  EXPECT_STREQ(fake::lastCommand(), " \"C:\\srv\\my server.exe\" -opt  x");
+  EXPECT_STREQ(program, "Program:  \"C:\\srv\\my server.exe\" -opt  x");
+  EXPECT_EQ(port, 40000);
   EXPECT_TRUE(fake::windowShown());
   EXPECT_STREQ(fake::text(labelTotal), "Total: 0 min");
   EXPECT_STREQ(fake::text(labelCurrent), "Time: 0 min");
@@ -19,8 +19,8 @@ TEST(StartUp, RunsItsStepsInOrderAndShowsTheFirstRefresh) {
 
 TEST(StartUp, BadCommandLinesStartNothing) {
   for (const char* line :
-       {"tolvane.exe", "tolvane.exe 27960", "tolvane.exe 27960 ", "tolvane.exe \t27960",
-        "\"C:\\Program Files\\tolvane.exe 27960 srv.exe"}) {
+       {"tolvane.exe", "tolvane.exe 40000", "tolvane.exe 40000 ", "tolvane.exe \t40000",
+        "\"C:\\Program Files\\tolvane.exe 40000 srv.exe"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(startMonitor(line));
     EXPECT_EQ(fake::startAttempts(), 0);
@@ -41,7 +41,7 @@ TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);
-    fake::reset("tolvane.exe 27960 srv.exe");
+    fake::reset("tolvane.exe 40000 srv.exe");
     fake::failStep(c.step);
     EXPECT_FALSE(startUp(nullptr));
     EXPECT_STREQ(fake::trace(), c.trace);
@@ -52,14 +52,14 @@ TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
 }
 
 TEST(StartUp, AFirstWordThatIsNoNumberStillStartsTheChild) {
-  ASSERT_TRUE(startMonitor("tolvane.exe srv.exe -port 27960"));
+  ASSERT_TRUE(startMonitor("tolvane.exe srv.exe -port 40000"));
   EXPECT_EQ(port, 0);
-  EXPECT_STREQ(fake::lastCommand(), "-port 27960");
+  EXPECT_STREQ(fake::lastCommand(), "-port 40000");
   EXPECT_EQ(fake::starts(), 1);
 }
 
 TEST(StartUp, QuitTerminatesTheChildAndExitsWithOne) {
-  fake::reset("tolvane.exe 27960 srv.exe");
+  fake::reset("tolvane.exe 40000 srv.exe");
   fake::quitAt(fake::now() + 5500);
   EXPECT_EQ(runMonitor(nullptr), 1);
   EXPECT_EQ(fake::terminations(), 1);

@@ -13,7 +13,7 @@ TEST(Status, FormatTimeInDaysHoursAndMinutes) {
 }
 
 TEST(Status, RowsShowClocksAndCounters) {
-  ASSERT_TRUE(startMonitor("t.exe 27960 srv.exe"));
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   totalTime = 3 * 1440 + 1;
   curTime = 61;
   maxTime = 1441;

@@ -354,7 +354,7 @@ void sendToLocalPort(SocketHandle s, uint16_t toPort, const char* data, int size
 
 // The command line as one text, as the monitor reads it everywhere: a program name, then the
 // arguments joined by single spaces. Quote the server's command as one argument to keep its
-// own spacing and quotes: tolvane 27960 'server -x "a b"'. A line too long to hold is dropped
+// own spacing and quotes: tolvane 40000 'server -x "a b"'. A line too long to hold is dropped
 // whole, so start-up refuses it instead of starting a cut command.
 static void joinCommandLine(int argc, char** argv) {
   size_t used = std::snprintf(commandLine, sizeof commandLine, "tolvane");
