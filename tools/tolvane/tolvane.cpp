@@ -9,6 +9,7 @@ static bool openProbeSocket() {
 // having shown nothing.
 bool startUp(InstanceHandle instance) {
   if (!initClass(instance)) return false;
+  openEventLog(windowAvailable());
   const char* tail = commandTail(processCommandLine());
   const char* command = childCommand(tail);
   if (command == nullptr) return false;
@@ -67,7 +68,8 @@ int runLoop() {
   while (superviseOnce()) {
   }
   killProcess();
-  if (eventLinesWanted()) writeEventNow("quit");
+  if (eventLinesWanted()) writeQuitLines();
+  closeEventLog();
   return 1;
 }
 

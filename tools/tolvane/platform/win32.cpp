@@ -189,9 +189,6 @@ void sendToLocalPort(SocketHandle s, uint16_t port, const char* data, int size) 
   sendto(s, data, size, 0, reinterpret_cast<sockaddr*>(&ipAddr), sizeof ipAddr);
 }
 
-// Event lines are written only where there is no window, which a Windows monitor always has;
-// these answer truthfully all the same.
-
 uint64_t wallClockMs() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
