@@ -365,7 +365,17 @@ static void joinCommandLine(int argc, char** argv) {
   if (used >= sizeof commandLine) commandLine[0] = '\0';
 }
 
+// A closed 0, 1 or 2 would be taken by the first file the monitor opens (its signal pipe), and
+// its event lines would go into it: each closed one is opened on /dev/null first. open takes
+// the lowest free number, which is the one found closed.
+static void openClosedStandardFds() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
+  }
+}
+
 void preparePosixProcess(int argc, char** argv) {
+  openClosedStandardFds();
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   catchSignals();
   joinCommandLine(argc, argv);
