@@ -78,7 +78,12 @@ int runMonitor(InstanceHandle instance) { return startUp(instance) ? runLoop() :
 #ifdef _WIN32
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return runMonitor(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // A crashing server must end at once rather than wait behind an error box for a click. Its job
+  // says so too; this covers a server that runs without one, since children inherit the mode.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  return runMonitor(instance);
+}
 #elif defined(TOLVANE_LINUX)
 #include "platform/posix.h"
 
