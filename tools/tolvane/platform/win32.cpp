@@ -225,7 +225,10 @@ static const char* exceptionName(DWORD code) {
 void describeEnd(ChildHandle child, char* text, int size) {
   DWORD code = 0;
   GetExitCodeProcess(child, &code);
-  if (size < 64) return;
+  if (size < 64) {
+    if (size > 0) text[0] = '\0';
+    return;
+  }
   const char* name = exceptionName(code);
   if (name != nullptr) {
     wsprintfA(text, "exception 0x%08lX (%s)", code, name);
