@@ -60,7 +60,11 @@ const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
 int textWrites();  // rows handed to the window so far
-void wantEventLines(bool wanted);
+void runWithoutDisplay();  // from the next start-up on, no window can be shown
+
+// Standard output.
+void wantEventLines(bool wanted);  // it is a log (a file or a pipe), not a terminal
+void refuseEventLines(int count);  // the log cannot take the next `count` lines
 int eventLines();                  // written so far
 const char* eventLine(int index);  // the last 64 are kept; earlier ones read as ""
 
