@@ -1,5 +1,5 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows windows64 native linux test demo demo-linux bench bench-linux run clean
+.PHONY: all setup windows windows64 native linux test demo demo-linux bench bench-linux run release clean
 
 all: windows
 
@@ -45,6 +45,11 @@ bench-linux: linux
 run: export TOLVANE_ARGS = $(ARGS)
 run: windows
 	@scripts/run
+
+# build/release/tolvane-VERSION-win32.zip (the exe, README.md, SHA256SUMS), rebuilt bit for bit
+# from the same sources and tools; prints its path and the exe's and zip's checksums.
+release: windows
+	@scripts/release
 
 clean:
 	rm -rf build

@@ -1,6 +1,7 @@
 // The status window on Win32: class, main window, controls and the window procedure.
 #include <windows.h>
 
+#include "version.h"
 #include "window/window.h"
 
 static HINSTANCE hInstance;
@@ -9,7 +10,7 @@ static HWND hProgram;
 static HWND hButton;
 static HWND hTotal, hCurrent, hMinMax, hAve, hRestart, hNoresponse;
 static const char szClassName[] = "Tolvane";
-static const char szAppName[] = "Tolvane v2.0";
+static const char szAppName[] = "Tolvane v" TOLVANE_VERSION;
 static const char* programText;  // the program label's text, owned by the caller
 static bool withRows;            // the statistics rows are made
 

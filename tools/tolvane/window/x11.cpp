@@ -14,6 +14,7 @@
 
 #include "icon_argb.h"
 #include "platform/x11_events.h"
+#include "version.h"
 #include "window/window.h"
 
 constexpr int kWidth = 450;  // the client area the Windows layout is measured against
@@ -44,7 +45,7 @@ static const char* const atomNames[atomCount] = {
     "_NET_WM_PID",  "_NET_WM_ICON",     "_TOLVANE_TEXTS"};
 static Atom atoms[atomCount];
 
-static char szAppName[] = "Tolvane v2.0";
+static char szAppName[] = "Tolvane v" TOLVANE_VERSION;
 static char szResName[] = "tolvane";
 static char szClassName[] = "Tolvane";
 static const char szQuit[] = "Quit";
