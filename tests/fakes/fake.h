@@ -59,7 +59,8 @@ const char* trace();     // start-up and child events, in order, separated by sp
 const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
-int textWrites();  // rows handed to the window so far
+int textWrites();             // rows handed to the window so far
+const char* refreshedRows();  // the rows the last refresh wrote, in order: "012345" for all six
 void wantEventLines(bool wanted);
 int eventLines();                  // written so far
 const char* eventLine(int index);  // the last 64 are kept; earlier ones read as ""
