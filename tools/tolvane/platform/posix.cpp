@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -118,7 +119,7 @@ void reapAll() {
     if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
     Child* tracked = nullptr;
     for (Child& c : children) {
-      if (c.pid == info.si_pid) tracked = &c;
+      if (c.pid == info.si_pid && !c.ended) tracked = &c;
     }
     if (tracked != nullptr && !tracked->killed) kill(-tracked->pid, SIGKILL);
     int status = 0;
@@ -126,6 +127,64 @@ void reapAll() {
     if (tracked == nullptr) continue;
     tracked->ended = true;
     tracked->status = status;
+  }
+}
+
+int64_t nowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool isRunningChild(pid_t pid) {
+  for (const Child& c : children) {
+    if (c.pid == pid && !c.ended && !c.killed) return true;
+  }
+  return false;
+}
+
+// Kills every process the monitor holds as its child, but the child it supervises: ended
+// servers' leftovers, and the orphans of their descendants, which the kernel hands to the
+// monitor as their subreaper. It starts nothing else, so each of them descends from a server.
+// An unreaped child's pid cannot name another process. Returns how many it found. A kernel
+// built without its list of children lets none be found by pid: the monitor then only waits
+// while it has a child at all, as the members of a killed group die.
+int killHeldProcesses() {
+  static char list[4096];
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    siginfo_t info = {};
+    return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 ? 1 : 0;
+  }
+  const ssize_t length = read(fd, list, sizeof list - 1);
+  close(fd);
+  int found = 0;
+  list[length > 0 ? length : 0] = '\0';
+  for (char* p = list; *p != '\0';) {
+    char* end;
+    const long pid = std::strtol(p, &end, 10);
+    if (end == p) break;
+    p = end;
+    if (pid <= 0 || isRunningChild(static_cast<pid_t>(pid))) continue;
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    ++found;
+  }
+  return found;
+}
+
+// Killed processes die within moments. Ending and reaping all an ended server left behind here
+// (a second at most) means no leftover runs beside the next server, and none is left a zombie
+// when the monitor exits right after a quit. A process that left the server's group or session
+// is found all the same: it stays the monitor's descendant. No group is signalled here, since a
+// reaped leader's pid may already name another process.
+void endHeldProcesses() {
+  const int64_t deadline = nowMs() + 1000;
+  while (nowMs() < deadline) {
+    reapAll();
+    if (killHeldProcesses() == 0) return;
+    usleep(1000);
   }
 }
 
@@ -138,12 +197,6 @@ bool hasEnded(Child& c) {
   }
   reapAll();
   return c.fd >= 0 || c.ended;
-}
-
-int64_t nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 }  // namespace
@@ -239,32 +292,26 @@ void describeEnd(ChildHandle handle, char* text, int size) {
   }
 }
 
-void terminateChild(ChildHandle handle) {
-  childOf(handle)->killed = true;
-  kill(-childOf(handle)->pid, SIGKILL);
+// Until a child is reaped its pid names its group and nothing else. A reaped one's group was
+// ended when it was reaped, and its pid may since name an unrelated process group.
+static void killGroup(Child& c) {
+  c.killed = true;
+  if (!c.ended) kill(-c.pid, SIGKILL);
 }
 
-// Killed processes die within moments. Waiting for the whole group here (a second at most)
-// leaves no zombie behind when the monitor exits right after a quit.
-static void awaitGroupEnd(pid_t group) {
-  const int64_t deadline = nowMs() + 1000;
-  while (nowMs() < deadline) {
-    reapAll();
-    if (kill(-group, 0) != 0) return;
-    usleep(1000);
-  }
-}
+void terminateChild(ChildHandle handle) { killGroup(*childOf(handle)); }
 
 void endChildrenAndExit(int code) {
-  for (const Child& c : children) {
-    if (c.pid != 0) kill(-c.pid, SIGKILL);
+  for (Child& c : children) {
+    if (c.pid != 0) killGroup(c);
   }
+  endHeldProcesses();
   _exit(code);
 }
 
 void releaseChild(ChildHandle handle) {
   Child& c = *childOf(handle);
-  if (c.killed) awaitGroupEnd(c.pid);
+  if (c.killed) endHeldProcesses();
   if (c.fd >= 0) close(c.fd);
   reapAll();
   c = Child{0, -1, false, false, 0};
@@ -282,7 +329,7 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const int64_t deadline = nowMs() + ms;
   for (;;) {
     if (c != nullptr && hasEnded(*c)) {
-      awaitGroupEnd(c->pid);  // its leftovers were killed when it was reaped
+      endHeldProcesses();  // its group was killed when it was reaped
       return Wake::childEnded;
     }
     if (stopAsked || reportAsked || windowEventPending()) return Wake::input;
