@@ -168,7 +168,7 @@ int killHeldProcesses() {
   for (char* p = list; *p != '\0';) {
     char* end;
     const long pid = std::strtol(p, &end, 10);
-    if (end == p) break;
+    if (end == p || *end != ' ') break;  // each pid ends with a space; one cut short is no pid
     p = end;
     if (pid <= 0 || isRunningChild(static_cast<pid_t>(pid))) continue;
     kill(static_cast<pid_t>(pid), SIGKILL);
