@@ -284,7 +284,7 @@ static int spawnChild(pid_t* pid, const char* path, char* const argv[], bool sea
 }
 
 // A plain command runs directly, so a program that is missing or cannot run fails its start
-// without a process and without a shell's complaint on stderr, as on Windows. Any other runs as
+// having run nothing and without a shell's complaint on stderr, as on Windows. Any other runs as
 // `sh -c 'exec COMMAND'`, the text an operator would type. Its start is the shell's: what the
 // shell then fails to run ends that run like any end of the server (status 127 or 126). A file
 // without a #! line is left to the shell, which runs it as a script.
