@@ -1,7 +1,10 @@
 // Test child for the end-to-end runs: a stand-in server whose every action is logged so the
 // driver can tell what the watchdog really did (starts, command lines, probes received).
 // Usage: child.exe LOGFILE PORT MODE [MS [ANY...]]
-//   MODE = answer | silent | exit | spawn | grandchild
+//   MODE = answer | silent | exit | crash | story | spawn | grandchild
+// crash ends by an access violation after MS. story does the next step of a story at each start,
+// counted by the start lines in LOGFILE: exit with 7 after 300 ms, crash after 300 ms, stay
+// silent, then answer.
 // spawn stands for a launcher: it starts `child.exe LOGFILE PORT grandchild`, the real server,
 // which logs "grandchild pid=..." instead of "start pid=..." and then serves PORT silently; the
 // launcher itself ends with 0 after MS (never when MS is 0 or missing).
@@ -136,6 +139,17 @@ static void startGrandchild(const char* log, const char* port) {
   CloseHandle(pi.hProcess);
 }
 
+// This start's place in the story: the start lines earlier children left in the log.
+static const char* storyStep() {
+  static const char* const steps[] = {"exit", "crash", "silent", "answer"};
+  int starts = 0;
+  char line[1200];
+  FILE* f = fopen(logPath, "r");
+  while (f && fgets(line, sizeof line, f)) starts += strncmp(line, "start ", 6) == 0;
+  if (f) fclose(f);
+  return steps[starts > 3 ? 3 : starts];
+}
+
 int main(int argc, char** argv) {
   DWORD startTick = GetTickCount();
   unsigned long long startUs = microseconds();
@@ -152,10 +166,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   const char* mode = argv[3];
+  if (strcmp(mode, "story") == 0) {
+    mode = storyStep();
+    lifeMs = strcmp(mode, "exit") == 0 || strcmp(mode, "crash") == 0 ? 300 : 0;
+  }
   bool answer = strcmp(mode, "answer") == 0;
   bool grandchild = strcmp(mode, "grandchild") == 0;
   if (!answer && !grandchild && strcmp(mode, "silent") != 0 && strcmp(mode, "exit") != 0 &&
-      strcmp(mode, "spawn") != 0) {
+      strcmp(mode, "crash") != 0 && strcmp(mode, "spawn") != 0) {
     fprintf(stderr, "child: unknown mode %s\n", mode);
     return 1;
   }
@@ -177,6 +195,11 @@ int main(int argc, char** argv) {
     startGrandchild(argv[1], argv[2]);
     Sleep(lifeMs == 0 ? INFINITE : lifeMs);
     return 0;
+  }
+  if (strcmp(mode, "crash") == 0) {
+    Sleep(lifeMs);
+    logLine("crash");
+    *(volatile int*)(ULONG_PTR)(lifeMs & 1) = 0;  // the address is 0 or 1: never writable
   }
   if (strcmp(mode, "exit") == 0) {
     Sleep(lifeMs);

@@ -142,7 +142,8 @@ static int countInk(HWND hwnd, int x, int y, int width, int height) {
 // Runs an exact command line (read from a file so no shell or wine layer re-quotes it) and
 // hands back the child's own exit code. The PID file appears whole, by rename. With `app` the
 // program is named apart, so the command line may be one the system could not parse itself.
-static int runCommand(const char* cmdFile, const char* pidFile, const char* app) {
+// runalone gives the program no standard handles, as Explorer or a shortcut starts it.
+static int runCommand(const char* cmdFile, const char* pidFile, const char* app, bool alone) {
   static char cmd[65536];
   FILE* f = fopen(cmdFile, "rb");
   size_t len = f ? fread(cmd, 1, sizeof(cmd) - 1, f) : 0;
@@ -152,8 +153,9 @@ static int runCommand(const char* cmdFile, const char* pidFile, const char* app)
   cmd[len] = 0;
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
+  if (alone) si.dwFlags = STARTF_USESTDHANDLES;  // and all three null
   PROCESS_INFORMATION pi;
-  if (!CreateProcessA(app, cmd, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi))
+  if (!CreateProcessA(app, cmd, NULL, NULL, !alone, 0, NULL, NULL, &si, &pi))
     return fail("CreateProcessA failed for ", cmd), 255;
   char tmpName[MAX_PATH + 8];
   snprintf(tmpName, sizeof(tmpName), "%s.tmp", pidFile);
@@ -318,8 +320,8 @@ static int processVerb(const char* verb, DWORD pid) {
 
 int main(int argc, char** argv) {
   const char* verb = argc > 1 ? argv[1] : "";
-  if (is(verb, "run") && (argc == 4 || argc == 5))
-    return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
+  if ((is(verb, "run") || is(verb, "runalone")) && (argc == 4 || argc == 5))
+    return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL, is(verb, "runalone"));
   if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
   if (is(verb, "udpflood") && argc == 4) return floodPort(number(argv[2]), number(argv[3]));
   if (is(verb, "wait") && argc >= 4) return waitProcesses(number(argv[2]), argc - 3, argv + 3);
@@ -335,7 +337,8 @@ int main(int argc, char** argv) {
                 argc == 3;
   if (!known) {
     fprintf(stderr,
-            "usage: peek run CMDFILE PIDFILE [APP] | wait MS PID... | find PID MS | dump PID | "
+            "usage: peek run|runalone CMDFILE PIDFILE [APP] | wait MS PID... | find PID MS | dump "
+            "PID | "
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"

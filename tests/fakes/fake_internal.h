@@ -5,3 +5,4 @@ void fakeRecord(const char* event);
 bool fakeTraceEndsWith(const char* event);
 bool fakeStepFails(const char* step);
 void fakeWindowReset();
+void fakeLogReset();

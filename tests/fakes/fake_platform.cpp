@@ -291,6 +291,7 @@ void reset(const char* line, uint64_t bootTicks) {
   datagramHead = datagramCount = 0;
   probeCount = 0;
   fakeWindowReset();
+  fakeLogReset();
   resetMonitorState();
 }
 
@@ -357,6 +358,10 @@ void resetMonitorState() {
   pendingEventCount = 0;
   reportedFailure[0] = '\0';
   endReported = false;
+  droppedLines = 0;
+  runStartTick = loopLineTick = 0;
+  quickEnds = loopEnds = loopStarts = 0;
+  loopLastEnd[0] = '\0';
   asocket = 0;
   sendCount = lastSendTime = 0;
 }

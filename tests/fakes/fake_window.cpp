@@ -12,18 +12,15 @@ static bool shown;
 static bool rowsMade;
 static int writes;
 static char refreshRows[kStatusLabels + 1];  // the rows the last refresh wrote, as digits in order
-static bool linesWanted;
-constexpr int kKeptLines = 64;
-static char lines[kKeptLines][1024];
-static int lineCount;
+static bool noDisplay;
 
 void fakeWindowReset() {
   static const char* const captions[] = {
       "Total:", "Time:", "Max:", "Ave:", "Restart:", "NoResponse:"};
   for (int i = 0; i < 6; ++i) std::snprintf(texts[i], sizeof texts[i], "%s", captions[i]);
   label[0] = '\0';
-  shown = rowsMade = linesWanted = false;
-  writes = lineCount = 0;
+  shown = rowsMade = noDisplay = false;
+  writes = 0;
   refreshRows[0] = '\0';
 }
 
@@ -62,11 +59,7 @@ void setStatusText(StatusLabel which, const char* text) {
   std::snprintf(texts[which], sizeof texts[which], "%s", text);
 }
 
-bool eventLinesWanted() { return linesWanted; }
-
-void writeEventLine(const char* line) {
-  std::snprintf(lines[lineCount++ % kKeptLines], sizeof lines[0], "%s", line);
-}
+bool windowAvailable() { return !noDisplay; }
 
 namespace fake {
 const char* text(StatusLabel which) { return texts[which]; }
@@ -74,9 +67,5 @@ const char* programLabel() { return label; }
 bool windowShown() { return shown; }
 int textWrites() { return writes; }
 const char* refreshedRows() { return refreshRows; }
-void wantEventLines(bool wanted) { linesWanted = wanted; }
-int eventLines() { return lineCount; }
-const char* eventLine(int i) {
-  return i >= 0 && i < lineCount && i >= lineCount - kKeptLines ? lines[i % kKeptLines] : "";
-}
+void runWithoutDisplay() { noDisplay = true; }
 }  // namespace fake

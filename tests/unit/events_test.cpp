@@ -109,6 +109,7 @@ TEST(EventLines, ReplacementsAndAProgramThatNeverStarts) {
 TEST(EventLines, AWindowedMonitorWritesOnlyWhatIsAskedFor) {
   ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
   fake::endChildAt(fake::now() + 100);
+  fake::failStarts(3);
   runFor(45000);
   EXPECT_EQ(fake::eventLines(), 0);
   fake::askForReport();
@@ -117,4 +118,88 @@ TEST(EventLines, AWindowedMonitorWritesOnlyWhatIsAskedFor) {
   ASSERT_EQ(fake::eventLines(), 1);
   EXPECT_EQ(what(0), "status");
   EXPECT_EQ(fake::dispatched(), 1);
+  fake::quitAt(fake::now());
+  EXPECT_EQ(runLoop(), 1);
+  EXPECT_EQ(fake::eventLines(), 1);
+
+  fake::reset("t.exe 40000 srv.exe");
+  fake::runWithoutDisplay();  // nothing else shows the texts
+  ASSERT_TRUE(startUp(nullptr));
+  EXPECT_EQ(what(0), "started, pid 1001");
+}
+
+TEST(EventLines, ALogThatCannotTakeALineCostsTheLineAndTheNextOneSaysSo) {
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
+  fake::refuseEventLines(3);
+  fake::askForReport();
+  superviseOnce();  // refused: the status line
+  fake::endChildAt(fake::now());
+  superviseOnce();  // refused: the end and the restart
+  fake::askForReport();
+  superviseOnce();
+  ASSERT_EQ(fake::eventLines(), 2);
+  EXPECT_EQ(what(1), "status (3 lines dropped before this one)");
+  fake::askForReport();
+  superviseOnce();
+  EXPECT_EQ(what(2), "status");
+}
+
+// Sums what the lines say of ends by themselves, one for each full line.
+static int endsTold() {
+  int ends = 0;
+  for (int i = 0; i < fake::eventLines(); ++i) {
+    const std::string w = what(i);
+    if (w.rfind("ended by itself, ", 0) == 0) ++ends;
+    const size_t counted = w.find(": ended by itself ");
+    if (counted != std::string::npos) ends += std::stoi(w.substr(counted + 18));
+  }
+  return ends;
+}
+
+TEST(EventLines, ACrashLoopIsWrittenInFullAtFirstThenSummedUpEveryTenSeconds) {
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
+  fake::childRunsFor(20);
+  fake::childExitsWith(3);
+  fake::endChildAt(fake::now() + 20);
+  runFor(35000);
+  EXPECT_GT(restarts, 1500);
+  ASSERT_EQ(fake::eventLines(), 10);  // the first start, three ends and starts, three summaries
+  EXPECT_EQ(what(5), "ended by itself, exit code 3");
+  EXPECT_EQ(what(7).substr(0, 28), "crash loop: ended by itself ");
+  EXPECT_NE(
+      what(8).find(" 500 times, started 500 times since the last line; last end: exit code 3"),
+      std::string::npos);
+  fake::childRunsFor(fake::kNever);
+  runFor(12000);
+  ASSERT_EQ(fake::eventLines(), 11);
+  EXPECT_EQ(what(10).substr(0, 40), "running steadily again: ended by itself ");
+  EXPECT_EQ(endsTold(), restarts);  // each end told once, in full or in a count
+  fake::endChildAt(fake::now());
+  superviseOnce();
+  EXPECT_EQ(what(11), "ended by itself, exit code 3");  // in full again
+
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
+  fake::childAnswers(true);
+  fake::childRunsFor(30000);  // a slow loop: every line
+  fake::endChildAt(fake::now() + 30000);
+  runFor(300500);
+  EXPECT_EQ(restarts, 10);
+  EXPECT_EQ(fake::eventLines(), 21);
+  EXPECT_EQ(endsTold(), restarts);
+}
+
+TEST(EventLines, WhatBreaksACrashLoopIsToldAfterTheCountsSoFar) {
+  ASSERT_TRUE(startLogged("t.exe 40000 srv.exe"));
+  fake::childRunsFor(20);
+  fake::endChildAt(fake::now() + 20);
+  runFor(5000);
+  fake::failStarts(-1);
+  for (int pass = 0; pass < 50; ++pass) superviseOnce();
+  fake::quitAt(fake::now());
+  EXPECT_EQ(runLoop(), 1);
+  ASSERT_EQ(fake::eventLines(), 10);
+  EXPECT_EQ(what(7).substr(0, 28), "crash loop: ended by itself ");
+  EXPECT_EQ(what(8), "start failed: not found");
+  EXPECT_EQ(what(9), "quit");
+  EXPECT_EQ(endsTold(), restarts - 49);  // failed attempts count as restarts, not as ends
 }

@@ -9,6 +9,7 @@ static bool openProbeSocket() {
 // having shown nothing.
 bool startUp(InstanceHandle instance) {
   if (!initClass(instance)) return false;
+  openEventLog(windowAvailable());
   const char* tail = commandTail(processCommandLine());
   const char* command = childCommand(tail);
   if (command == nullptr) return false;
@@ -67,7 +68,8 @@ int runLoop() {
   while (superviseOnce()) {
   }
   killProcess();
-  if (eventLinesWanted()) writeEventNow("quit");
+  if (eventLinesWanted()) writeQuitLines();
+  closeEventLog();
   return 1;
 }
 
@@ -76,7 +78,12 @@ int runMonitor(InstanceHandle instance) { return startUp(instance) ? runLoop() :
 #ifdef _WIN32
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return runMonitor(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // A crashing server must end at once rather than wait behind an error box for a click. Its job
+  // says so too; this covers a server that runs without one, since children inherit the mode.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  return runMonitor(instance);
+}
 #elif defined(TOLVANE_LINUX)
 #include "platform/posix.h"
 

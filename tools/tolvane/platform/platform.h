@@ -15,6 +15,23 @@ uint32_t tickCount();
 /// Milliseconds since 1970-01-01 00:00 UTC by the system's wall clock, for event lines.
 uint64_t wallClockMs();
 
+/// Decides, once at start-up, whether the operator reads event lines on standard output, and
+/// readies it for them: always when `withWindow` is false; beside a window only when standard
+/// output is a file or a pipe (a log), never a terminal or nothing at all.
+void openEventLog(bool withWindow);
+
+/// True when event lines are written, as openEventLog decided.
+bool eventLinesWanted();
+
+/// Writes one line (without its line break: the platform adds its own) whole and at once, or
+/// drops it: supervision never waits for its log. False when the line was dropped because the
+/// log cannot take it now (a pipe nobody reads, a full disk).
+bool writeEventLine(const char* line);
+
+/// Gives lines already taken a moment (a fraction of a second at most) to reach the log before
+/// the program ends.
+void closeEventLog();
+
 /// The process's whole command line as the system holds it, program name included.
 const char* processCommandLine();
 

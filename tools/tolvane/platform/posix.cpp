@@ -83,20 +83,21 @@ void onBrokenPipe(int) {}
 void catchSignal(int signal, void (*handler)(int), int flags) {
   struct sigaction action = {};
   action.sa_handler = handler;
-  action.sa_flags = SA_RESTART | flags;
+  action.sa_flags = flags;
   sigaction(signal, &action, nullptr);
 }
 
 // On Linux a monitor is also stopped by signals (a service manager's TERM, Ctrl-C, a closed
 // terminal). Each is taken as Quit, so the server is terminated rather than left unsupervised.
 // USR1 asks for the current texts, and a closed log pipe must not end the monitor.
+// A stop is not restarted past: it cuts short whatever call it arrives in.
 void catchSignals() {
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   catchSignal(SIGTERM, onStopSignal, 0);
   catchSignal(SIGINT, onStopSignal, 0);
   catchSignal(SIGHUP, onStopSignal, 0);
-  catchSignal(SIGUSR1, onReportSignal, 0);
-  catchSignal(SIGPIPE, onBrokenPipe, 0);
+  catchSignal(SIGUSR1, onReportSignal, SA_RESTART);
+  catchSignal(SIGPIPE, onBrokenPipe, SA_RESTART);
 }
 
 // Kernels before 5.3 have no pidfd: a SIGCHLD handler then wakes poll through a pipe.
@@ -106,7 +107,7 @@ int childEndFd([[maybe_unused]] pid_t pid) {
   if (fd >= 0) return fd;
 #endif
   if (sigchldPipe[0] < 0 && pipe2(sigchldPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    catchSignal(SIGCHLD, onSigchld, SA_NOCLDSTOP);
+    catchSignal(SIGCHLD, onSigchld, SA_NOCLDSTOP | SA_RESTART);
   }
   return -1;
 }
@@ -450,7 +451,17 @@ static void joinCommandLine(int argc, char** argv) {
   if (used >= sizeof commandLine) commandLine[0] = '\0';
 }
 
+// A closed 0, 1 or 2 would be taken by the first file the monitor opens (its signal pipe), and
+// its event lines would go into it: each closed one is opened on /dev/null first. open takes
+// the lowest free number, which is the one found closed.
+static void openClosedStandardFds() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
+  }
+}
+
 void preparePosixProcess(int argc, char** argv) {
+  openClosedStandardFds();
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   catchSignals();
   joinCommandLine(argc, argv);

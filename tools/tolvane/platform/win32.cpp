@@ -30,12 +30,15 @@ static Job* jobOf(HANDLE process) {
 }
 
 // Kill-on-close: when the monitor itself is ended from outside, the system closes its handles,
-// and the server's whole tree ends with the job instead of running on unsupervised.
+// and the server's whole tree ends with the job instead of running on unsupervised. Die on an
+// unhandled exception: a crashing server ends at once, to be restarted, instead of waiting
+// behind the error box, unanswering, until the probe replaces it.
 static HANDLE makeJob() {
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
   if (job == nullptr) return nullptr;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
   if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     return job;
   }
@@ -189,9 +192,6 @@ void sendToLocalPort(SocketHandle s, uint16_t port, const char* data, int size) 
   sendto(s, data, size, 0, reinterpret_cast<sockaddr*>(&ipAddr), sizeof ipAddr);
 }
 
-// Event lines are written only where there is no window, which a Windows monitor always has;
-// these answer truthfully all the same.
-
 uint64_t wallClockMs() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -207,8 +207,34 @@ const char* startFailure() {
 
 long childId(ChildHandle child) { return static_cast<long>(GetProcessId(child)); }
 
+// The exception codes a crashed program ends with, named as an operator looks them up.
+static const char* exceptionName(DWORD code) {
+  switch (code) {
+    case 0xC0000005: return "access violation";
+    case 0xC00000FD: return "stack overflow";
+    case 0xC0000409: return "stack buffer overrun (fail fast)";
+    case 0xC000001D: return "illegal instruction";
+    case 0xC0000094: return "integer division by zero";
+    case 0xC000013A: return "Ctrl+C exit";
+    default: return nullptr;
+  }
+}
+
+// Codes from 0x80000000 up are the system's status codes (warnings and errors, exceptions among
+// them), read in hex; the decimal is given too, as some tools show it.
 void describeEnd(ChildHandle child, char* text, int size) {
   DWORD code = 0;
   GetExitCodeProcess(child, &code);
-  if (size >= 24) wsprintfA(text, "exit code %lu", code);
+  if (size < 64) {
+    if (size > 0) text[0] = '\0';
+    return;
+  }
+  const char* name = exceptionName(code);
+  if (name != nullptr) {
+    wsprintfA(text, "exception 0x%08lX (%s)", code, name);
+  } else if (code >= 0x80000000) {
+    wsprintfA(text, "exit code 0x%08lX (%lu)", code, code);
+  } else {
+    wsprintfA(text, "exit code %lu", code);
+  }
 }

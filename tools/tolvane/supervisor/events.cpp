@@ -33,32 +33,83 @@ void formatUtc(uint64_t msSinceEpoch, char* text, int size) {
                 daySeconds / 60 % 60, daySeconds % 60, static_cast<unsigned>(msSinceEpoch % 1000));
 }
 
+// A line the log could not take is lost, but never silently: the next line it takes says how
+// many went before it.
 void writeEventNow(const char* what) {
-  char line[kEventSize + 64 + kStatusLabels * (kTextSize + 3)];
+  char line[kEventSize + 96 + kStatusLabels * (kTextSize + 3)];
   formatUtc(wallClockMs(), line, sizeof line);
   size_t used = std::strlen(line);
   used += std::snprintf(line + used, sizeof line - used, " %s", what);
+  if (droppedLines != 0) {
+    used += std::snprintf(line + used, sizeof line - used, " (%u %s dropped before this one)",
+                          droppedLines, droppedLines == 1 ? "line" : "lines");
+  }
   for (const char* text : statusTexts) {
     if (used >= sizeof line) break;
     used += std::snprintf(line + used, sizeof line - used, " | %s", text);
   }
-  writeEventLine(line);
+  droppedLines = writeEventLine(line) ? 0 : droppedLines + 1;
+}
+
+static void writeNotedLines() {
+  for (int i = 0; i < pendingEventCount; ++i) writeEventNow(pendingEvents[i]);
+  pendingEventCount = 0;
 }
 
 static void noteEvent(const char* what) {
-  if (pendingEventCount == kMaxPendingEvents) writePendingEvents();  // never drop one
+  if (pendingEventCount == kMaxPendingEvents) writeNotedLines();  // never drop one
   std::snprintf(pendingEvents[pendingEventCount++], kEventSize, "%s", what);
 }
 
+// --- crash loops: counted while they last, one line at most every kLoopSummaryPeriod ---
+
+static bool inLoop() { return quickEnds > kQuickEndsInFull; }
+
+// Every end and start the loop's lines leave out is counted in the next one, so that the ends
+// in all lines add up to the Restarts counter.
+static void noteLoopCounts(const char* state) {
+  char what[kEventSize];
+  std::snprintf(what, sizeof what,
+                "%s: ended by itself %d times, started %d times since the last line; last end: %s",
+                state, static_cast<int>(loopEnds), static_cast<int>(loopStarts), loopLastEnd);
+  noteEvent(what);
+  loopEnds = loopStarts = 0;
+  loopLineTick = tickCount();
+}
+
+static void summariseLoopIfDue() {
+  if (tickCount() - loopLineTick >= kLoopSummaryPeriod) noteLoopCounts("crash loop");
+}
+
+// Something other than a quick end happened: what the loop's lines have not told yet is told
+// before it, and lines are written in full again.
+static void leaveLoop(const char* state) {
+  if (inLoop() && (loopEnds != 0 || loopStarts != 0)) noteLoopCounts(state);
+  quickEnds = 0;
+}
+
+static void noteSteadyRun() {
+  if (inLoop() && childOpen && tickCount() - runStartTick >= kSteadyRun) {
+    noteLoopCounts("running steadily again");
+    quickEnds = 0;
+  }
+}
+
 void writePendingEvents() {
-  for (int i = 0; i < pendingEventCount; ++i) writeEventNow(pendingEvents[i]);
-  pendingEventCount = 0;
+  if (eventLinesWanted()) noteSteadyRun();
+  writeNotedLines();
 }
 
 void noteChildStarted() {
   reportedFailure[0] = '\0';
   endReported = false;
+  runStartTick = tickCount();
   if (!eventLinesWanted()) return;
+  if (inLoop()) {
+    countUp(loopStarts);
+    summariseLoopIfDue();
+    return;
+  }
   char what[kEventSize];
   std::snprintf(what, sizeof what, "started, pid %ld", childId(childProcess));
   noteEvent(what);
@@ -68,6 +119,7 @@ void noteChildStarted() {
 void noteStartFailed() {
   const char* reason = startFailure();
   if (!eventLinesWanted() || std::strcmp(reportedFailure, reason) == 0) return;
+  leaveLoop("crash loop");
   std::snprintf(reportedFailure, sizeof reportedFailure, "%s", reason);
   char what[kEventSize];
   std::snprintf(what, sizeof what, "start failed: %s", reason);
@@ -78,13 +130,31 @@ void noteStartFailed() {
 void noteChildEnded() {
   if (!eventLinesWanted() || endReported) return;
   endReported = true;
-  char how[64];
+  char how[sizeof loopLastEnd];
   describeEnd(childProcess, how, sizeof how);
+  if (tickCount() - runStartTick >= kSteadyRun) {
+    leaveLoop("crash loop");
+  } else if (!inLoop() && ++quickEnds > kQuickEndsInFull) {
+    loopLineTick = tickCount();  // the loop begins: its first summary comes a period later
+  }
+  if (inLoop()) {
+    countUp(loopEnds);
+    std::snprintf(loopLastEnd, sizeof loopLastEnd, "%s", how);
+    return;
+  }
   char what[kEventSize];
   std::snprintf(what, sizeof what, "ended by itself, %s", how);
   noteEvent(what);
 }
 
 void noteReplaced() {
-  if (eventLinesWanted()) noteEvent("replaced after six silent probe periods");
+  if (!eventLinesWanted()) return;
+  leaveLoop("crash loop");
+  noteEvent("replaced after six silent probe periods");
+}
+
+void writeQuitLines() {
+  leaveLoop("crash loop");
+  writeNotedLines();
+  writeEventNow("quit");
 }

@@ -22,6 +22,13 @@ char pendingEvents[kMaxPendingEvents][kEventSize];
 int pendingEventCount;
 char reportedFailure[kEventSize];
 bool endReported;
+uint32_t droppedLines;
+
+uint32_t runStartTick;
+int quickEnds;
+uint32_t loopLineTick;
+int32_t loopEnds, loopStarts;
+char loopLastEnd[64];
 
 SocketHandle asocket;
 uint32_t sendCount;

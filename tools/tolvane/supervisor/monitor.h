@@ -41,12 +41,24 @@ extern int32_t maxTime;                       // longest run so far; kNoValue be
 extern char statusTexts[kStatusLabels][kTextSize];
 
 // Event lines, for an operator who reads a log rather than a window.
-constexpr int kEventSize = 160;  // what happened, without the time and the texts
+constexpr int kEventSize = 224;  // what happened, without the time and the texts
 constexpr int kMaxPendingEvents = 4;
 extern char pendingEvents[kMaxPendingEvents][kEventSize];  // written after the next refresh
 extern int pendingEventCount;
 extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
 extern bool endReported;                  // the current child's end has been noted
+extern uint32_t droppedLines;  // lines the log could not take since the last one it took
+
+// A server that keeps ending soon after its start: its first few ends are written in full, then
+// one summary line at most every kLoopSummaryPeriod while the loop lasts.
+constexpr uint32_t kSteadyRun = 10000;  // ms; a run at least this long is not part of a loop
+constexpr int kQuickEndsInFull = 3;
+constexpr uint32_t kLoopSummaryPeriod = 10000;  // ms
+extern uint32_t runStartTick;  // tick at the current child's start
+extern int quickEnds;          // ends in a row after short runs; past kQuickEndsInFull: a loop
+extern uint32_t loopLineTick;  // tick of the loop's last line
+extern int32_t loopEnds, loopStarts;  // counted, not written, since the loop's last line
+extern char loopLastEnd[64];          // how the last counted end happened
 
 // Liveness probe.
 extern SocketHandle asocket;
@@ -89,6 +101,7 @@ void noteChildEnded();  // the current child's end; once per child however often
 void noteReplaced();
 void writePendingEvents();
 void writeEventNow(const char* what);  // at once, with the texts as last shown
+void writeQuitLines();
 void formatUtc(uint64_t msSinceEpoch, char* text, int size);
 
 inline void countUp(int32_t& counter) {

@@ -24,8 +24,6 @@ void showMainWindow();
 /// Replaces the text of one statistics row (shorter than kStatusTextSize).
 void setStatusText(StatusLabel label, const char* text);
 
-/// True when there is no window to show the texts, so the operator reads event lines instead.
-bool eventLinesWanted();
-
-/// Writes one line (without its line break) where the operator reads them, at once.
-void writeEventLine(const char* line);
+/// After initClass: false when there is nowhere to show a window (no display), so the monitor
+/// runs without one and its operator reads event lines instead.
+bool windowAvailable();

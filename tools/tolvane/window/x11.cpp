@@ -5,10 +5,9 @@
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 #include <dlfcn.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,7 +100,7 @@ static bool loadXlib() {
 }
 
 static Display* display;  // null until initClass opened the connection, and when headless
-static bool headless;     // no window: the operator reads event lines on standard output
+static bool headless;     // no display, or none wanted: the monitor runs without a window
 static Window window;     // 0 until createMainWindow
 static Pixmap canvas;     // always holds the whole client area as it should look
 static GC gc;
@@ -125,14 +124,10 @@ static int onDisplayLost(Display*) { endChildrenAndExit(1); }
 // server running unsupervised.
 static int onRequestFailed(Display*, XErrorEvent*) { return 0; }
 
+// Once, at start-up: written only if it can go at once, since nobody may be reading.
 static void say(int fd, const char* text, size_t length) {
-  while (length > 0) {
-    const ssize_t written = write(fd, text, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // nobody reads it any more: the line is lost, not the monitor
-    text += written;
-    length -= static_cast<size_t>(written);
-  }
+  pollfd p = {fd, POLLOUT, 0};
+  if (poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0) (void)!write(fd, text, length);
 }
 
 // Most servers run where no display is: the monitor then works without a window and tells its
@@ -449,14 +444,4 @@ bool takeQuitRequest() {
   return requested;
 }
 
-bool eventLinesWanted() { return headless; }
-
-// One write per line, so a service log shows each line whole and at once.
-void writeEventLine(const char* line) {
-  static char text[2048];
-  const int length = std::snprintf(text, sizeof text - 1, "%s", line);
-  const size_t used =
-      length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), sizeof text - 2);
-  text[used] = '\n';
-  say(STDOUT_FILENO, text, used + 1);
-}
+bool windowAvailable() { return !headless; }
