@@ -121,6 +121,24 @@ static int writeBmp(HWND hwnd, const char* path) {
   return ok ? 0 : fail("cannot capture the window to ", path);
 }
 
+// Counts the pixels darker than mid grey in a rectangle of the window's client area, as the
+// screen shows them: the ink of the glyphs a user sees there.
+static int countInk(HWND hwnd, int x, int y, int width, int height) {
+  POINT origin = {x, y};
+  ClientToScreen(hwnd, &origin);
+  HDC screen = GetDC(NULL);
+  int ink = 0;
+  for (int row = 0; row < height; ++row) {
+    for (int column = 0; column < width; ++column) {
+      COLORREF c = GetPixel(screen, origin.x + column, origin.y + row);
+      ink += c != CLR_INVALID && GetRValue(c) + GetGValue(c) + GetBValue(c) < 3 * 128 ? 1 : 0;
+    }
+  }
+  ReleaseDC(NULL, screen);
+  printf("ink=%d\n", ink);
+  return 0;
+}
+
 // Runs an exact command line (read from a file so no shell or wine layer re-quotes it) and
 // hands back the child's own exit code. The PID file appears whole, by rename. With `app` the
 // program is named apart, so the command line may be one the system could not parse itself.
@@ -310,8 +328,10 @@ int main(int argc, char** argv) {
   if ((is(verb, "kill") || is(verb, "handles")) && argc == 3)
     return processVerb(verb, number(argv[2]));
   bool known =
-      (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot") ||
-       is(verb, "ask"))
+      is(verb, "ink")    ? argc == 7
+      : is(verb, "move") ? argc == 5
+      : (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot") ||
+         is(verb, "ask"))
           ? argc == 4
           : (is(verb, "dump") || is(verb, "texts") || is(verb, "close") || is(verb, "postquit")) &&
                 argc == 3;
@@ -321,8 +341,8 @@ int main(int argc, char** argv) {
             "PID | "
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
-            "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | resources EXE |\n"
-            "       udpflood PORT COUNT\n");
+            "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"
+            "       move PID X Y | resources EXE | udpflood PORT COUNT\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);
@@ -342,5 +362,11 @@ int main(int argc, char** argv) {
     printf("posted=%lu failed=%lu\n", (unsigned long)posted, (unsigned long)(count - posted));
   }
   if (is(verb, "shot")) return writeBmp(hwnd, argv[3]);
+  // Where no other window lies, the screen shows this one's own pixels.
+  if (is(verb, "move") && !SetWindowPos(hwnd, HWND_TOP, number(argv[3]), number(argv[4]), 0, 0,
+                                        SWP_NOSIZE | SWP_NOACTIVATE))
+    return fail("cannot move the window");
+  if (is(verb, "ink"))
+    return countInk(hwnd, number(argv[3]), number(argv[4]), number(argv[5]), number(argv[6]));
   return 0;
 }

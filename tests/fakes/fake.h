@@ -59,8 +59,9 @@ const char* trace();     // start-up and child events, in order, separated by sp
 const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
-int textWrites();  // rows handed to the window so far
-void runWithoutDisplay();  // from the next start-up on, no window can be shown
+int textWrites();             // rows handed to the window so far
+const char* refreshedRows();  // the rows the last refresh wrote, in order: "012345" for all six
+void runWithoutDisplay();     // from the next start-up on, no window can be shown
 
 // Standard output.
 void wantEventLines(bool wanted);  // it is a log (a file or a pipe), not a terminal

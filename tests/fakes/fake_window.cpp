@@ -11,6 +11,7 @@ static char label[kCommandSize];
 static bool shown;
 static bool rowsMade;
 static int writes;
+static char refreshRows[kStatusLabels + 1];  // the rows the last refresh wrote, as digits in order
 static bool noDisplay;
 
 void fakeWindowReset() {
@@ -20,6 +21,7 @@ void fakeWindowReset() {
   label[0] = '\0';
   shown = rowsMade = noDisplay = false;
   writes = 0;
+  refreshRows[0] = '\0';
 }
 
 bool initClass(InstanceHandle) {
@@ -40,10 +42,19 @@ void showMainWindow() {
   shown = true;
 }
 
-// A refresh writes its rows one after another, so a run of row writes is one "refresh".
+// A refresh writes its rows one after another, so a run of row writes is one "refresh"; a row
+// that does not come after the last one written begins the next refresh.
 void setStatusText(StatusLabel which, const char* text) {
   if (!rowsMade) return;
-  if (!fakeTraceEndsWith("refresh")) fakeRecord("refresh");
+  const size_t used = std::strlen(refreshRows);
+  const char row = static_cast<char>('0' + which);
+  if (!fakeTraceEndsWith("refresh")) {
+    fakeRecord("refresh");
+    refreshRows[0] = '\0';
+  } else if (used == kStatusLabels || row <= refreshRows[used - 1]) {
+    refreshRows[0] = '\0';
+  }
+  std::strncat(refreshRows, &row, 1);
   ++writes;
   std::snprintf(texts[which], sizeof texts[which], "%s", text);
 }
@@ -55,5 +66,6 @@ const char* text(StatusLabel which) { return texts[which]; }
 const char* programLabel() { return label; }
 bool windowShown() { return shown; }
 int textWrites() { return writes; }
+const char* refreshedRows() { return refreshRows; }
 void runWithoutDisplay() { noDisplay = true; }
 }  // namespace fake

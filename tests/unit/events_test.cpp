@@ -113,9 +113,11 @@ TEST(EventLines, AWindowedMonitorWritesOnlyWhatIsAskedFor) {
   runFor(45000);
   EXPECT_EQ(fake::eventLines(), 0);
   fake::askForReport();
+  fake::inputAt(fake::now());  // queued behind the request: served in the same pass
   superviseOnce();
   ASSERT_EQ(fake::eventLines(), 1);
   EXPECT_EQ(what(0), "status");
+  EXPECT_EQ(fake::dispatched(), 1);
   fake::quitAt(fake::now());
   EXPECT_EQ(runLoop(), 1);
   EXPECT_EQ(fake::eventLines(), 1);

@@ -14,8 +14,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -43,6 +45,8 @@ const char* failure = "";           // why the last start failed
 constexpr int kMaxCommand = 2048;   // the longest child command line the monitor accepts, plus 1
 char commandLine[4 * kMaxCommand];
 char shellCommand[kMaxCommand + 8];
+char wordText[kMaxCommand + 8];    // a plain command's words, quotes removed, each ended by 0
+char* words[kMaxCommand / 2 + 2];  // pointers into wordText, then null
 
 Child* childOf(ChildHandle handle) { return static_cast<Child*>(handle); }
 
@@ -119,7 +123,7 @@ void reapAll() {
     if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
     Child* tracked = nullptr;
     for (Child& c : children) {
-      if (c.pid == info.si_pid) tracked = &c;
+      if (c.pid == info.si_pid && !c.ended) tracked = &c;
     }
     if (tracked != nullptr && !tracked->killed) kill(-tracked->pid, SIGKILL);
     int status = 0;
@@ -127,6 +131,64 @@ void reapAll() {
     if (tracked == nullptr) continue;
     tracked->ended = true;
     tracked->status = status;
+  }
+}
+
+int64_t nowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool isRunningChild(pid_t pid) {
+  for (const Child& c : children) {
+    if (c.pid == pid && !c.ended && !c.killed) return true;
+  }
+  return false;
+}
+
+// Kills every process the monitor holds as its child, but the child it supervises: ended
+// servers' leftovers, and the orphans of their descendants, which the kernel hands to the
+// monitor as their subreaper. It starts nothing else, so each of them descends from a server.
+// An unreaped child's pid cannot name another process. Returns how many it found. A kernel
+// built without its list of children lets none be found by pid: the monitor then only waits
+// while it has a child at all, as the members of a killed group die.
+int killHeldProcesses() {
+  static char list[4096];
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    siginfo_t info = {};
+    return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 ? 1 : 0;
+  }
+  const ssize_t length = read(fd, list, sizeof list - 1);
+  close(fd);
+  int found = 0;
+  list[length > 0 ? length : 0] = '\0';
+  for (char* p = list; *p != '\0';) {
+    char* end;
+    const long pid = std::strtol(p, &end, 10);
+    if (end == p || *end != ' ') break;  // each pid ends with a space; one cut short is no pid
+    p = end;
+    if (pid <= 0 || isRunningChild(static_cast<pid_t>(pid))) continue;
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    ++found;
+  }
+  return found;
+}
+
+// Killed processes die within moments. Ending and reaping all an ended server left behind here
+// (a second at most) means no leftover runs beside the next server, and none is left a zombie
+// when the monitor exits right after a quit. A process that left the server's group or session
+// is found all the same: it stays the monitor's descendant. No group is signalled here, since a
+// reaped leader's pid may already name another process.
+void endHeldProcesses() {
+  const int64_t deadline = nowMs() + 1000;
+  while (nowMs() < deadline) {
+    reapAll();
+    if (killHeldProcesses() == 0) return;
+    usleep(1000);
   }
 }
 
@@ -141,12 +203,6 @@ bool hasEnded(Child& c) {
   return c.fd >= 0 || c.ended;
 }
 
-int64_t nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 uint32_t tickCount() { return static_cast<uint32_t>(nowMs()); }
@@ -159,50 +215,92 @@ uint64_t wallClockMs() {
 
 const char* processCommandLine() { return commandLine; }
 
-// How the child ended, if it has, without reaping it: false while it runs.
-static bool peekEnd(pid_t pid, siginfo_t* info) {
-  *info = siginfo_t{};
-  return waitid(P_PID, pid, info, WEXITED | WNOHANG | WNOWAIT) == 0 && info->si_pid == pid;
-}
-
-// The shell reports a command it cannot run within moments, with status 127 (not found) or 126
-// (not executable). Such a start has failed, as it fails on Windows, where no shell stands
-// between: the monitor then retries through the probe instead of restarting a missing program
-// hundreds of times a second. A child still running after 100 ms has started. Returns why
-// the shell could not run the command, or null.
-static const char* shellCouldNotRun(const Child& c) {
-  constexpr int kVerdictMs = 100;
-  siginfo_t info;
-  if (c.fd >= 0) {
-    pollfd p = {c.fd, POLLIN, 0};
-    poll(&p, 1, kVerdictMs);
-  } else {
-    for (int waited = 0; waited < kVerdictMs && !peekEnd(c.pid, &info); waited += 5) usleep(5000);
+// The words of a command that needs no shell, as the shell would read them, in `words`; false
+// when it needs one. Only quotes and backslashes are read here: anything the shell would expand,
+// redirect, join or glob (and a line break) sends the command to the shell, which remains the
+// reference. The first word is then run as `exec` runs it, by the system's path search.
+static bool splitPlainCommand(const char* command) {
+  static const char kShellOnly[] = "|&;<>()$`*?[~#\n";
+  if (std::strlen(command) >= kMaxCommand) return false;  // more words than the arrays hold
+  char* out = wordText;
+  int count = 0;
+  for (const char* p = command;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '\0') break;
+    words[count++] = out;
+    while (*p != '\0' && *p != ' ' && *p != '\t') {
+      if (*p == '\'') {
+        const char* close = std::strchr(p + 1, '\'');
+        if (close == nullptr) return false;
+        out = std::copy(p + 1, close, out);
+        p = close + 1;
+      } else if (*p == '"') {
+        for (++p; *p != '"'; ++p) {
+          if (*p == '\0' || *p == '$' || *p == '`') return false;
+          if (*p == '\\' && p[1] == '\n') return false;
+          if (*p == '\\' && (p[1] == '"' || p[1] == '\\')) ++p;
+          *out++ = *p;
+        }
+        ++p;
+      } else if (*p == '\\') {
+        if (p[1] == '\0' || p[1] == '\n') return false;
+        *out++ = p[1];
+        p += 2;
+      } else if (std::strchr(kShellOnly, *p) != nullptr) {
+        return false;
+      } else {
+        *out++ = *p++;
+      }
+    }
+    *out++ = '\0';
   }
-  if (!peekEnd(c.pid, &info) || info.si_code != CLD_EXITED) return nullptr;
-  if (info.si_status == 127) return "not found";
-  if (info.si_status == 126) return "not executable";
-  return nullptr;
+  words[count] = nullptr;
+  return count > 0;
 }
 
-void releaseChild(ChildHandle handle);
+// Why a start failed, in the words the shell's exit codes stood for before: 127, not found;
+// 126, found but not run.
+static const char* describeStartError(int error) {
+  if (error == ENOENT || error == ENOTDIR) return "not found";
+  if (error == EACCES || error == EPERM || error == EISDIR || error == ETXTBSY) {
+    return "not executable";
+  }
+  return std::strerror(error);
+}
 
-// The child runs under the shell so that COMMAND is the same text an operator would type, in a
-// process group of its own so that terminating it ends whatever it started too. It is spawned,
-// not forked: nothing of the monitor's memory is copied for a process that replaces itself at
-// once, which keeps a restart as quick as the system's own start of a program.
-static pid_t spawnShell(char* command) {
-  static char sh[] = "sh";
-  static char dashC[] = "-c";
-  char* argv[] = {sh, dashC, command, nullptr};
+// Spawned, not forked: nothing of the monitor's memory is copied for a process that replaces
+// itself at once, which keeps a restart as quick as the system's own start of a program. The
+// spawn returns only once the program runs, or with the reason it could not: that is the
+// verdict on the start, with no waiting. The child gets a process group of its own, before it
+// runs, so that terminating it ends whatever it started too.
+static int spawnChild(pid_t* pid, const char* path, char* const argv[], bool searchPath) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);  // a group of its own, before the shell runs
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int error = searchPath ? posix_spawnp(pid, path, nullptr, &attributes, argv, environ)
+                               : posix_spawn(pid, path, nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
-  if (error != 0) failure = std::strerror(error);
+  return error;
+}
+
+// A plain command runs directly, so a program that is missing or cannot run fails its start
+// having run nothing and without a shell's complaint on stderr, as on Windows. Any other runs as
+// `sh -c 'exec COMMAND'`, the text an operator would type. Its start is the shell's: what the
+// shell then fails to run ends that run like any end of the server (status 127 or 126). A file
+// without a #! line is left to the shell, which runs it as a script.
+static pid_t spawnCommand(const char* command) {
+  pid_t pid = -1;
+  int error = ENOEXEC;
+  if (splitPlainCommand(command)) error = spawnChild(&pid, words[0], words, true);
+  if (error == ENOEXEC) {
+    static char sh[] = "sh";
+    static char dashC[] = "-c";
+    std::snprintf(shellCommand, sizeof shellCommand, "exec %s", command);
+    char* argv[] = {sh, dashC, shellCommand, nullptr};
+    error = spawnChild(&pid, "/bin/sh", argv, false);
+  }
+  if (error != 0) failure = describeStartError(error);
   return error == 0 ? pid : -1;
 }
 
@@ -212,15 +310,9 @@ bool startChild(char* command, ChildHandle* child) {
     failure = "too many children still ending";
     return false;
   }
-  std::snprintf(shellCommand, sizeof shellCommand, "exec %s", command);
-  const pid_t pid = spawnShell(shellCommand);
+  const pid_t pid = spawnCommand(command);
   if (pid < 0) return false;
   *slot = Child{pid, childEndFd(pid), false, false, 0};
-  failure = shellCouldNotRun(*slot);
-  if (failure != nullptr) {
-    releaseChild(slot);
-    return false;
-  }
   *child = slot;
   return true;
 }
@@ -240,32 +332,26 @@ void describeEnd(ChildHandle handle, char* text, int size) {
   }
 }
 
-void terminateChild(ChildHandle handle) {
-  childOf(handle)->killed = true;
-  kill(-childOf(handle)->pid, SIGKILL);
+// Until a child is reaped its pid names its group and nothing else. A reaped one's group was
+// ended when it was reaped, and its pid may since name an unrelated process group.
+static void killGroup(Child& c) {
+  c.killed = true;
+  if (!c.ended) kill(-c.pid, SIGKILL);
 }
 
-// Killed processes die within moments. Waiting for the whole group here (a second at most)
-// leaves no zombie behind when the monitor exits right after a quit.
-static void awaitGroupEnd(pid_t group) {
-  const int64_t deadline = nowMs() + 1000;
-  while (nowMs() < deadline) {
-    reapAll();
-    if (kill(-group, 0) != 0) return;
-    usleep(1000);
-  }
-}
+void terminateChild(ChildHandle handle) { killGroup(*childOf(handle)); }
 
 void endChildrenAndExit(int code) {
-  for (const Child& c : children) {
-    if (c.pid != 0) kill(-c.pid, SIGKILL);
+  for (Child& c : children) {
+    if (c.pid != 0) killGroup(c);
   }
+  endHeldProcesses();
   _exit(code);
 }
 
 void releaseChild(ChildHandle handle) {
   Child& c = *childOf(handle);
-  if (c.killed) awaitGroupEnd(c.pid);
+  if (c.killed) endHeldProcesses();
   if (c.fd >= 0) close(c.fd);
   reapAll();
   c = Child{0, -1, false, false, 0};
@@ -283,7 +369,7 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   const int64_t deadline = nowMs() + ms;
   for (;;) {
     if (c != nullptr && hasEnded(*c)) {
-      awaitGroupEnd(c->pid);  // its leftovers were killed when it was reaped
+      endHeldProcesses();  // its group was killed when it was reaped
       return Wake::childEnded;
     }
     if (stopAsked || reportAsked || windowEventPending()) return Wake::input;

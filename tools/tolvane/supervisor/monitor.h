@@ -86,7 +86,7 @@ void killProcess();
 void updateWindow();
 void advanceClocks();
 uint32_t averageRun();
-void showStatus();  // hands the window only the rows whose text changed
+void showStatus();  // hands the window all six rows, in order, when any of their texts changed
 // Whole minutes as "D day H hr M min", "H hr M min" or "M min". The text lives in one static
 // buffer: each call overwrites the previous result.
 const char* formatTime(uint32_t minutes);

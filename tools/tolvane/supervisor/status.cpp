@@ -1,6 +1,8 @@
 // The statistics rows' texts. A refresh comes every idle second but most texts change once a
-// minute at most, so only a text that changed is handed to the window: each hand-over is a
-// repaint, and on some systems a round trip to another process.
+// minute at most, so the window is handed the rows only when one of them changed: each hand-over
+// is a repaint, and on some systems a round trip to another process. Then all six go, in order:
+// the rows overlap, and a repainted row's background covers the edge of the row beside it until
+// that one is painted again.
 #include <cstdio>
 #include <cstring>
 
@@ -22,33 +24,38 @@ const char* formatTime(uint32_t minutes) {
   return text;
 }
 
-static void showText(StatusLabel label, const char* text) {
-  if (std::strcmp(statusTexts[label], text) == 0) return;
-  std::snprintf(statusTexts[label], sizeof statusTexts[label], "%s", text);
-  setStatusText(label, text);
+// The texts this refresh shows, in the rows' order.
+static char newTexts[kStatusLabels][kTextSize];
+
+static void composeTime(StatusLabel label, const char* caption, uint32_t minutes) {
+  std::snprintf(newTexts[label], kTextSize, "%s: %s", caption, formatTime(minutes));
 }
 
-static void showTime(StatusLabel label, const char* caption, uint32_t minutes) {
-  char buf[kTextSize];
-  std::snprintf(buf, sizeof buf, "%s: %s", caption, formatTime(minutes));
-  showText(label, buf);
+static void composeCount(StatusLabel label, const char* caption, int32_t count) {
+  std::snprintf(newTexts[label], kTextSize, "%s: %d", caption, static_cast<int>(count));
 }
 
-static void showCount(StatusLabel label, const char* caption, int32_t count) {
-  char buf[kTextSize];
-  std::snprintf(buf, sizeof buf, "%s: %d", caption, static_cast<int>(count));
-  showText(label, buf);
+static bool anyRowChanged() {
+  for (int label = 0; label < kStatusLabels; ++label) {
+    if (std::strcmp(statusTexts[label], newTexts[label]) != 0) return true;
+  }
+  return false;
 }
 
 void showStatus() {
-  showTime(labelTotal, "Total", totalTime);
-  showTime(labelCurrent, "Time", curTime);
+  composeTime(labelTotal, "Total", totalTime);
+  composeTime(labelCurrent, "Time", curTime);
   if (maxTime == kNoValue) {
-    showText(labelMax, "Max: ?");
+    std::snprintf(newTexts[labelMax], kTextSize, "Max: ?");
   } else {
-    showTime(labelMax, "Max", static_cast<uint32_t>(maxTime));
+    composeTime(labelMax, "Max", static_cast<uint32_t>(maxTime));
   }
-  showTime(labelAve, "Ave", averageRun());
-  showCount(labelRestart, "Restarts", restarts);
-  showCount(labelNoresponse, "NoResponse", noresponse);
+  composeTime(labelAve, "Ave", averageRun());
+  composeCount(labelRestart, "Restarts", restarts);
+  composeCount(labelNoresponse, "NoResponse", noresponse);
+  if (!anyRowChanged()) return;
+  for (int label = 0; label < kStatusLabels; ++label) {
+    std::memcpy(statusTexts[label], newTexts[label], kTextSize);
+    setStatusText(static_cast<StatusLabel>(label), statusTexts[label]);
+  }
 }

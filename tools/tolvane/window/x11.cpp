@@ -368,6 +368,9 @@ void showMainWindow() {
 void setStatusText(StatusLabel label, const char* text) {
   const int control = ctlFirstRow + label;
   if (control >= controlCount) return;  // the rows were not made
+  // Every row comes again when one changed; this window repaints what overlaps a changed row
+  // itself, so an unchanged one costs nothing.
+  if (std::strcmp(rowTexts[label], text) == 0) return;
   std::snprintf(rowTexts[label], sizeof rowTexts[label], "%s", text);
   paintArea(rects[control]);
   publishTexts();
