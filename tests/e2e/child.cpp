@@ -8,6 +8,9 @@
 // spawn stands for a launcher: it starts `child.exe LOGFILE PORT grandchild`, the real server,
 // which logs "grandchild pid=..." instead of "start pid=..." and then serves PORT silently; the
 // launcher itself ends with 0 after MS (never when MS is 0 or missing).
+// A port still taken is tried again for up to 2 s, each refusal logged ("bindfail err=..."), then
+// "bound" once it is held. The start line carries the process's creation time as the system
+// keeps it (created=, FILETIME), to be set against the exit times the inspector reads.
 // Arguments after MS are ignored; they let a test check odd quoting through the logged cmdline.
 #include <windows.h>
 #include <winsock.h>
@@ -73,6 +76,13 @@ static unsigned long long microseconds() {
   return c / f * 1000000ULL + c % f * 1000000ULL / f;
 }
 
+// The system's creation time of this process, in 100 ns units (0 if it cannot be read).
+static unsigned long long creationTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  return (unsigned long long)created.dwHighDateTime << 32 | created.dwLowDateTime;
+}
+
 // Milliseconds left before the exit time, or INFINITE when there is none.
 static DWORD msLeft(DWORD startTick, unsigned long lifeMs) {
   if (lifeMs == 0) return INFINITE;
@@ -123,6 +133,36 @@ static void serve(SOCKET s, bool answer, DWORD startTick, unsigned long lifeMs) 
     logLine(line);
     if (answer) sendto(s, buf, n, 0, (sockaddr*)&from, fromLen);
   }
+}
+
+// Binds 127.0.0.1:PORT. A port still taken is tried again for up to 2 s: under Wine a terminated
+// server counts as ended before its sockets are closed, and a real server's start-up takes longer
+// than that anyway. Every refusal is logged, and so is success.
+static SOCKET bindPort(u_short port) {
+  char line[128];
+  WSADATA wsa;
+  SOCKET s = INVALID_SOCKET;
+  if (WSAStartup(MAKEWORD(1, 1), &wsa) == 0) s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof(addr));
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  const DWORD firstTry = GetTickCount();
+  for (;;) {
+    if (s != INVALID_SOCKET && bind(s, (sockaddr*)&addr, sizeof(addr)) == 0) {
+      sprintf(line, "bound tick=%lu", (unsigned long)GetTickCount());
+      logLine(line);
+      return s;
+    }
+    int err = WSAGetLastError();
+    sprintf(line, "bindfail err=%d tick=%lu", err, (unsigned long)GetTickCount());
+    logLine(line);
+    if (s == INVALID_SOCKET || err != WSAEADDRINUSE || GetTickCount() - firstTry >= 2000) break;
+    Sleep(100);
+  }
+  if (s != INVALID_SOCKET) closesocket(s);
+  return INVALID_SOCKET;
 }
 
 // The grandchild is this same program, started the way a launcher starts its server.
@@ -179,8 +219,8 @@ int main(int argc, char** argv) {
   }
 
   char line[1200];
-  sprintf(line, "%s pid=%lu tick=%lu us=%llu", grandchild ? "grandchild" : "start",
-          (unsigned long)GetCurrentProcessId(), (unsigned long)startTick, startUs);
+  sprintf(line, "%s pid=%lu tick=%lu us=%llu created=%llu", grandchild ? "grandchild" : "start",
+          (unsigned long)GetCurrentProcessId(), (unsigned long)startTick, startUs, creationTime());
   logLine(line);
   // The command line can be longer than any fixed buffer; write it in one piece.
   const char* cmd = GetCommandLineA();
@@ -209,17 +249,8 @@ int main(int argc, char** argv) {
     return 7;
   }
 
-  WSADATA wsa;
-  SOCKET s = INVALID_SOCKET;
-  if (WSAStartup(MAKEWORD(1, 1), &wsa) == 0) s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr;
-  memset(&addr, 0, sizeof(addr));
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons((u_short)port);
-  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-  if (s == INVALID_SOCKET || bind(s, (sockaddr*)&addr, sizeof(addr)) != 0) {
-    sprintf(line, "bindfail err=%d", WSAGetLastError());
-    logLine(line);
+  SOCKET s = bindPort((u_short)port);
+  if (s == INVALID_SOCKET) {
     if (lifeMs == 0)
       for (;;) Sleep(INFINITE);
     Sleep(msLeft(startTick, lifeMs));

@@ -281,11 +281,20 @@ static int askWindow(HWND hwnd, DWORD timeoutMs) {
   return 0;
 }
 
+// The system's exit time of an ended process, in 100 ns units (0 if it cannot be read).
+static unsigned long long exitTime(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (unsigned long long)exited.dwHighDateTime << 32 | exited.dwLowDateTime;
+}
+
 // Holds the processes from now on, so that how they end can be read after they are gone:
 // prints "waiting" once it holds them, then, when all have ended or MS have passed, one line per
-// process in the order given: exit=CODE, running, or gone (it could not be opened).
+// process in the order given: exit=CODE, running, or gone (it could not be opened); last
+// "ended=TIME..." with the system's exit time of each (FILETIME units, 0 where none).
 static int waitProcesses(DWORD timeoutMs, int count, char** pids) {
   HANDLE held[MAXIMUM_WAIT_OBJECTS];
+  unsigned long long ended[MAXIMUM_WAIT_OBJECTS] = {};
   if (count > MAXIMUM_WAIT_OBJECTS) return fail("too many processes");
   for (int i = 0; i < count; ++i)
     held[i] = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, number(pids[i]));
@@ -300,11 +309,15 @@ static int waitProcesses(DWORD timeoutMs, int count, char** pids) {
                    WAIT_OBJECT_0 &&
                GetExitCodeProcess(held[i], &code)) {
       printf("exit=%lu\n", (unsigned long)code);
+      ended[i] = exitTime(held[i]);
     } else {
       puts("running");
     }
     if (held[i]) CloseHandle(held[i]);
   }
+  fputs("ended=", stdout);
+  for (int i = 0; i < count; ++i) printf(i ? " %llu" : "%llu", ended[i]);
+  putchar('\n');
   return 0;
 }
 
