@@ -47,14 +47,14 @@ extern char pendingEvents[kMaxPendingEvents][kEventSize];  // written after the 
 extern int pendingEventCount;
 extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
 extern bool endReported;                  // the current child's end has been noted
-extern uint32_t droppedLines;  // lines the log could not take since the last one it took
+extern uint32_t droppedLines;             // lines the log could not take since the last one it took
 
 // A server that keeps ending soon after its start: its first few ends are written in full, then
 // one summary line at most every kLoopSummaryPeriod while the loop lasts.
 constexpr uint32_t kSteadyRun = 10000;  // ms; a run at least this long is not part of a loop
 constexpr int kQuickEndsInFull = 3;
 constexpr uint32_t kLoopSummaryPeriod = 10000;  // ms
-extern uint32_t runStartTick;  // tick at the current child's start
+extern uint32_t runStartTick;                   // tick at the current child's start
 extern int quickEnds;          // ends in a row after short runs; past kQuickEndsInFull: a loop
 extern uint32_t loopLineTick;  // tick of the loop's last line
 extern int32_t loopEnds, loopStarts;  // counted, not written, since the loop's last line
