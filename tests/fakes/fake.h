@@ -62,10 +62,12 @@ bool windowShown();
 int textWrites();             // rows handed to the window so far
 const char* refreshedRows();  // the rows the last refresh wrote, in order: "012345" for all six
 void runWithoutDisplay();     // from the next start-up on, no window can be shown
+const WindowCalls& windowCalls();  // what the monitor gave the window, to make those calls
 
 // Standard output.
 void wantEventLines(bool wanted);  // it is a log (a file or a pipe), not a terminal
 void refuseEventLines(int count);  // the log cannot take the next `count` lines
+const char* refusal();             // what start-up said when it refused, or ""
 int eventLines();                  // written so far
 const char* eventLine(int index);  // the last 64 are kept; earlier ones read as ""
 

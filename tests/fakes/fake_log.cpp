@@ -11,11 +11,15 @@ static int lineCount;
 static bool isLog;
 static bool wanted;
 static int refusals;
+static char refusalText[256];
 
 void fakeLogReset() {
   lineCount = refusals = 0;
   isLog = wanted = false;
+  refusalText[0] = '\0';
 }
+
+void reportRefusal(const char* why) { std::snprintf(refusalText, sizeof refusalText, "%s", why); }
 
 void openEventLog(bool withWindow) { wanted = isLog || !withWindow; }
 
@@ -36,6 +40,7 @@ namespace fake {
 void wantEventLines(bool yes) { isLog = wanted = yes; }
 void refuseEventLines(int count) { refusals = count; }
 int eventLines() { return lineCount; }
+const char* refusal() { return refusalText; }
 const char* eventLine(int i) {
   return i >= 0 && i < lineCount && i >= lineCount - kKeptLines ? lines[i % kKeptLines] : "";
 }

@@ -344,6 +344,7 @@ const char* trace() { return traceText; }
 }  // namespace fake
 
 void resetMonitorState() {
+  refusal = nullptr;
   process[0] = program[0] = '\0';
   port = 0;
   debugInfoOn = false;

@@ -13,6 +13,9 @@ static bool rowsMade;
 static int writes;
 static char refreshRows[kStatusLabels + 1];  // the rows the last refresh wrote, as digits in order
 static bool noDisplay;
+static WindowCalls calls;
+
+void setWindowCalls(const WindowCalls& given) { calls = given; }
 
 void fakeWindowReset() {
   static const char* const captions[] = {
@@ -68,4 +71,5 @@ bool windowShown() { return shown; }
 int textWrites() { return writes; }
 const char* refreshedRows() { return refreshRows; }
 void runWithoutDisplay() { noDisplay = true; }
+const WindowCalls& windowCalls() { return calls; }
 }  // namespace fake

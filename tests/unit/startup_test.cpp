@@ -17,12 +17,24 @@ TEST(StartUp, RunsItsStepsInOrderAndShowsTheFirstRefresh) {
   EXPECT_STREQ(fake::text(labelNoresponse), "NoResponse: 0");
 }
 
-TEST(StartUp, BadCommandLinesStartNothing) {
-  for (const char* line :
-       {"tolvane.exe", "tolvane.exe 40000", "tolvane.exe 40000 ", "tolvane.exe \t40000",
-        "\"C:\\Program Files\\tolvane.exe 40000 srv.exe"}) {
-    SCOPED_TRACE(line);
-    EXPECT_FALSE(startMonitor(line));
+TEST(StartUp, BadCommandLinesStartNothingAndSayWhy) {
+  const std::string tooLong = "tolvane.exe 40000 " + std::string(2048, 'x');
+  const struct {
+    const char* line;
+    const char* why;
+  } cases[] = {
+      {"tolvane.exe", "no port and no command line"},
+      {"tolvane.exe 40000", "nothing after the port"},
+      {"tolvane.exe 40000 ", "nothing after the port"},
+      {"tolvane.exe \t40000", "nothing after the port"},
+      {"\"C:\\Program Files\\tolvane.exe 40000 srv.exe", "no port and no command line"},
+      {tooLong.c_str(), "the server's command line is longer than 2047 characters"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    fake::reset(c.line);
+    EXPECT_EQ(runMonitor(nullptr), 0);
+    EXPECT_STREQ(fake::refusal(), c.why);
     EXPECT_EQ(fake::startAttempts(), 0);
     EXPECT_FALSE(fake::windowShown());
   }
@@ -32,12 +44,15 @@ TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
   const struct {
     const char* step;
     const char* trace;
+    const char* why;
   } cases[] = {
-      {"class", "class"},
-      {"socket", "class network socket"},
-      {"bind", "class network socket bind"},
-      {"nonblock", "class network socket bind nonblock"},
-      {"window", "class network socket bind nonblock start window terminate"},
+      {"class", "class", "the window class could not be registered"},
+      {"socket", "class network socket", "no UDP socket"},
+      {"bind", "class network socket bind", "the UDP socket could not be bound to 127.0.0.1"},
+      {"nonblock", "class network socket bind nonblock",
+       "the UDP socket could not be made non-blocking"},
+      {"window", "class network socket bind nonblock start window terminate",
+       "no window could be made"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);
@@ -48,6 +63,7 @@ TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
     EXPECT_FALSE(fake::childRunning());  // no server is left without its monitor
     EXPECT_EQ(fake::openHandles(), 0);
     EXPECT_EQ(runMonitor(nullptr), 0);
+    EXPECT_STREQ(fake::refusal(), c.why);
   }
 }
 

@@ -1,18 +1,33 @@
 // Tolvane: keeps one server program running. Start-up, then the supervision loop.
 #include "supervisor/monitor.h"
 
-static bool openProbeSocket() {
-  return openSocket(&asocket) && bindToLoopback(asocket) && makeNonBlocking(asocket);
+const char* refusal;
+
+static bool refuse(const char* why) {
+  refusal = why;
+  return false;
 }
 
-// The start-up steps, in order. Any failure returns at once: the program then exits with 0,
-// having shown nothing.
+static bool openProbeSocket() {
+  if (!openSocket(&asocket)) return refuse("no UDP socket");
+  if (!bindToLoopback(asocket)) return refuse("the UDP socket could not be bound to 127.0.0.1");
+  if (!makeNonBlocking(asocket)) return refuse("the UDP socket could not be made non-blocking");
+  return true;
+}
+
+static void onHeldSecond();
+static void onSessionEnding();
+static void onDisplayLost();
+
+// The start-up steps, in order. Any failure returns at once, saying why: the program then exits
+// with 0, having shown nothing.
 bool startUp(InstanceHandle instance) {
-  if (!initClass(instance)) return false;
+  setWindowCalls(WindowCalls{onHeldSecond, onSessionEnding, onDisplayLost});
+  if (!initClass(instance)) return refuse("the window class could not be registered");
   openEventLog(windowAvailable());
   const char* tail = commandTail(processCommandLine());
   const char* command = childCommand(tail);
-  if (command == nullptr) return false;
+  if (command == nullptr) return refuse(commandRefusal(tail));
   formatProgramLabel(command);
   port = parsePort(tail);
   startNetwork();  // a failure shows when the socket is opened
@@ -23,7 +38,7 @@ bool startUp(InstanceHandle instance) {
   startProcess();  // a failed first start is retried by the probe
   if (!createMainWindow(program, debugInfoOn)) {
     killProcess();  // never leave a server running without its monitor
-    return false;
+    return refuse("no window could be made");
   }
   showMainWindow();
   updateWindow();
@@ -42,10 +57,10 @@ static void onIdleSecond() {
   updateWindow();
 }
 
-static Wake waitOnce() {
+static Wake waitOnce(uint32_t ms) {
   // A closed handle is never waited on: after a forced stop whose restart failed there is no
   // child to watch, and the probe retries the start.
-  return waitForChildOrInput(childOpen ? &childProcess : nullptr, kWaitMs);
+  return waitForChildOrInput(childOpen ? &childProcess : nullptr, ms);
 }
 
 bool superviseOnce() {
@@ -55,7 +70,7 @@ bool superviseOnce() {
     if (pumped == Pump::report) writeEventNow("status");
     if (pumped == Pump::empty) break;
   }
-  switch (waitOnce()) {
+  switch (waitOnce(kWaitMs)) {
     case Wake::childEnded: onChildEnded(); break;
     case Wake::input: break;  // served by the next pass; no refresh
     case Wake::timeout: onIdleSecond(); break;
@@ -64,16 +79,43 @@ bool superviseOnce() {
   return true;
 }
 
+// The system holds the thread (a window moved, a menu open): the loop's own wait cannot run, so
+// the child's end is looked for without waiting, and the second counts as an idle one.
+static void onHeldSecond() {
+  if (waitOnce(0) == Wake::childEnded) {
+    onChildEnded();
+  } else {
+    onIdleSecond();
+  }
+}
+
+// The record's end, however the run ends: what it has not told yet, then one last line.
+static void endRecord(const char* lastLine) {
+  if (eventLinesWanted()) writeLastLines(lastLine);
+  closeEventLog();
+}
+
+// The session ends: the system ends the server itself, after the server's own notice.
+static void onSessionEnding() { endRecord("session ending"); }
+
+static void onDisplayLost() {
+  killProcess();
+  endRecord("display lost");
+}
+
 int runLoop() {
   while (superviseOnce()) {
   }
   killProcess();
-  if (eventLinesWanted()) writeQuitLines();
-  closeEventLog();
+  endRecord("quit");
   return 1;
 }
 
-int runMonitor(InstanceHandle instance) { return startUp(instance) ? runLoop() : 0; }
+int runMonitor(InstanceHandle instance) {
+  if (startUp(instance)) return runLoop();
+  reportRefusal(refusal);
+  return 0;
+}
 
 #ifdef _WIN32
 #include <windows.h>

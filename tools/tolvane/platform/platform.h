@@ -28,6 +28,10 @@ bool eventLinesWanted();
 /// log cannot take it now (a pipe nobody reads, a full disk).
 bool writeEventLine(const char* line);
 
+/// Tells the operator, where one may be reading, why start-up was refused (`why`: "nothing after
+/// the port"), before the program exits with 0.
+void reportRefusal(const char* why);
+
 /// Gives lines already taken a moment (a fraction of a second at most) to reach the log before
 /// the program ends.
 void closeEventLog();

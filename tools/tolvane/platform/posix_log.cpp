@@ -97,3 +97,5 @@ bool writeEventLine(const char* line) {
 }
 
 void closeEventLog() {}
+
+void reportRefusal(const char*) {}

@@ -105,3 +105,5 @@ void closeEventLog() {
   const DWORD start = GetTickCount();
   while (ringRunning && waiting() != 0 && GetTickCount() - start < kLastLinesMs) Sleep(5);
 }
+
+void reportRefusal(const char*) {}

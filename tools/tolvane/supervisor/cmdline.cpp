@@ -50,6 +50,14 @@ const char* childCommand(const char* tail) {
   return command;
 }
 
+// Why childCommand found no command in `tail`, in the operator's words.
+const char* commandRefusal(const char* tail) {
+  if (tail[0] == '\0') return "no port and no command line";
+  const char* space = std::strchr(tail, ' ');
+  if (space == nullptr || space[1] == '\0') return "nothing after the port";
+  return "the server's command line is longer than 2047 characters";
+}
+
 void copyCommand(const char* command) { std::snprintf(process, sizeof process, "%s", command); }
 
 // The label shows at most 1023 characters, as the window's own formatter would.

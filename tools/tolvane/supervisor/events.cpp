@@ -153,8 +153,8 @@ void noteReplaced() {
   noteEvent("replaced after six silent probe periods");
 }
 
-void writeQuitLines() {
+void writeLastLines(const char* what) {
   leaveLoop("crash loop");
   writeNotedLines();
-  writeEventNow("quit");
+  writeEventNow(what);
 }

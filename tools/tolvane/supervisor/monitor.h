@@ -68,6 +68,7 @@ extern uint32_t lastSendTime;  // tick of the last period's end or of the last r
 // Start-up (steps 1 to 15), then the loop. The return value is the exit code.
 int runMonitor(InstanceHandle instance);
 bool startUp(InstanceHandle instance);
+extern const char* refusal;  // why start-up refused to go on; null until it does
 bool superviseOnce();  // false once the quit message arrived
 int runLoop();
 
@@ -75,6 +76,7 @@ int runLoop();
 const char* commandTail(const char* commandLine);
 int32_t parsePort(const char* text);
 const char* childCommand(const char* tail);
+const char* commandRefusal(const char* tail);
 void copyCommand(const char* command);
 void formatProgramLabel(const char* command);
 
@@ -101,7 +103,7 @@ void noteChildEnded();  // the current child's end; once per child however often
 void noteReplaced();
 void writePendingEvents();
 void writeEventNow(const char* what);  // at once, with the texts as last shown
-void writeQuitLines();
+void writeLastLines(const char* what);  // what is not told yet, then the run's last line
 void formatUtc(uint64_t msSinceEpoch, char* text, int size);
 
 inline void countUp(int32_t& counter) {

@@ -13,6 +13,7 @@ static const char szClassName[] = "Tolvane";
 static const char szAppName[] = "Tolvane v" TOLVANE_VERSION;
 static const char* programText;  // the program label's text, owned by the caller
 static bool withRows;            // the statistics rows are made
+static WindowCalls calls;
 
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
 
@@ -70,6 +71,8 @@ static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
+
+void setWindowCalls(const WindowCalls& given) { calls = given; }
 
 bool initClass(InstanceHandle instance) {
   hInstance = static_cast<HINSTANCE>(instance);

@@ -10,6 +10,17 @@ enum StatusLabel { labelTotal, labelCurrent, labelMax, labelAve, labelRestart, l
 constexpr int kStatusLabels = 6;
 constexpr int kStatusTextSize = 100;  // a row's text, terminator included
 
+/// What only the window learns of, handed to the monitor as it happens. The system may hold
+/// this thread in a loop of its own (a window being moved or sized, an open menu), in which the
+/// monitor's loop does not run; and the run may be ended from outside, where the process can end
+/// as soon as the window has answered. Given once, before initClass; a null call is not made.
+struct WindowCalls {
+  void (*heldSecond)();     // a second passed while the thread was held: one pass of the loop
+  void (*sessionEnding)();  // the session ends: the system may end the process after this
+  void (*displayLost)();    // the display is gone: nothing can ask the monitor to quit any more
+};
+void setWindowCalls(const WindowCalls& calls);
+
 /// Registers the window class with the program's icons. False when registration failed.
 bool initClass(InstanceHandle instance);
 

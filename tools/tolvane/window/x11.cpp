@@ -116,10 +116,16 @@ static char joinedTexts[2048 + ctlCount * kStatusTextSize];  // all texts, '\n' 
 static bool buttonHeld;  // button 1 went down on Quit and has not come up yet
 static bool buttonSunk;  // Quit is drawn pressed: held, with the pointer over it
 static bool quitRequested;
+static WindowCalls calls;
+
+void setWindowCalls(const WindowCalls& given) { calls = given; }
 
 // A monitor that lost its display can no longer be told to quit: it must not leave its server
 // running unsupervised.
-static int onDisplayLost(Display*) { endChildrenAndExit(1); }
+static int onDisplayLost(Display*) {
+  if (calls.displayLost != nullptr) calls.displayLost();
+  endChildrenAndExit(1);
+}
 
 // A failed request costs at most a wrong picture; Xlib's default handler would exit and leave the
 // server running unsupervised.
