@@ -91,34 +91,82 @@ static int clickControl(HWND hwnd, const char* wanted) {
   return fail("no control with text ", wanted);
 }
 
-// Copies the window's rectangle from the screen. The frame is there only where Wine draws it
-// (a virtual desktop, or Decorated=N); PrintWindow from another process gives a blank picture.
-static int writeBmp(HWND hwnd, const char* path) {
-  RECT r;
-  GetWindowRect(hwnd, &r);
+// A rectangle of the screen as a bottom-up DIB of BITS bits a pixel, described in `info`, or
+// null. The caller frees it.
+static char* grabScreen(const RECT& r, WORD bits, BITMAPINFOHEADER* info) {
   int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return fail("window has no area");
   HDC screen = GetDC(NULL);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
   HGDIOBJ old = SelectObject(mem, bmp);
   BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
   SelectObject(mem, old);
-  DWORD rowBytes = ((DWORD)w * 3 + 3) & ~3u;  // BMP rows are padded to 4 bytes
-  BITMAPINFOHEADER info = {sizeof(info), w, h, 1, 24, BI_RGB, rowBytes * h, 0, 0, 0, 0};
-  char* pixels = (char*)malloc(info.biSizeImage);
-  int rows = pixels ? GetDIBits(mem, bmp, 0, h, pixels, (BITMAPINFO*)&info, DIB_RGB_COLORS) : 0;
+  DWORD rowBytes = ((DWORD)w * bits / 8 + 3) & ~3u;  // BMP rows are padded to 4 bytes
+  *info = {sizeof(*info), w, h, 1, bits, BI_RGB, rowBytes * h, 0, 0, 0, 0};
+  char* pixels = (char*)malloc(info->biSizeImage);
+  int rows = pixels ? GetDIBits(mem, bmp, 0, h, pixels, (BITMAPINFO*)info, DIB_RGB_COLORS) : 0;
   DeleteObject(bmp);
   DeleteDC(mem);
   ReleaseDC(NULL, screen);
+  if (rows != h) free(pixels);
+  return rows == h ? pixels : NULL;
+}
+
+// Copies the window's rectangle from the screen. The frame is there only where Wine draws it
+// (a virtual desktop, or Decorated=N); PrintWindow from another process gives a blank picture.
+static int writeBmp(HWND hwnd, const char* path) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  if (r.right <= r.left || r.bottom <= r.top) return fail("window has no area");
+  BITMAPINFOHEADER info;
+  char* pixels = grabScreen(r, 24, &info);
   DWORD offBits = sizeof(BITMAPFILEHEADER) + sizeof(info);
   BITMAPFILEHEADER file = {0x4D42, offBits + info.biSizeImage, 0, 0, offBits};
-  FILE* f = rows == h ? fopen(path, "wb") : NULL;
+  FILE* f = pixels ? fopen(path, "wb") : NULL;
   bool ok = f && fwrite(&file, sizeof(file), 1, f) == 1 && fwrite(&info, sizeof(info), 1, f) == 1 &&
             fwrite(pixels, info.biSizeImage, 1, f) == 1;
   if (f && fclose(f) != 0) ok = false;
   free(pixels);
   return ok ? 0 : fail("cannot capture the window to ", path);
+}
+
+// How far TEXT reaches, in pixels of ink (darker than mid grey), when the statistics row whose
+// caption begins like it (up to its colon) shows it in its own font. The row shows TEXT,
+// widened to the window's edge and raised above its siblings, is read from the screen, then is
+// put back as it was. The window must lie where no other does.
+static int measureReach(HWND hwnd, const char* text) {
+  char caption[128] = "";
+  HWND c = GetWindow(hwnd, GW_CHILD);
+  while (c && !(GetWindowTextA(c, caption, sizeof(caption)) &&
+                strncmp(caption, text, strcspn(text, ":") + 1) == 0))
+    c = GetWindow(c, GW_HWNDNEXT);
+  if (!c) return fail("no row like ", text);
+  RECT r, client;
+  GetClientRect(hwnd, &client);
+  GetWindowRect(c, &r);
+  MapWindowPoints(NULL, hwnd, (POINT*)&r, 2);
+  HWND above = GetWindow(c, GW_HWNDPREV);
+  SetWindowTextA(c, text);
+  SetWindowPos(c, HWND_TOP, 0, 0, client.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOACTIVATE);
+  Sleep(500);  // painted by the monitor's own loop
+  RECT wide = {r.left, r.top, client.right, r.bottom};
+  MapWindowPoints(hwnd, NULL, (POINT*)&wide, 2);
+  BITMAPINFOHEADER info;
+  DWORD* pixels = (DWORD*)grabScreen(wide, 32, &info);
+  SetWindowPos(c, above ? above : HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOACTIVATE);
+  SetWindowTextA(c, caption);
+  int reach = 0;
+  for (int i = 0; pixels && i < info.biWidth * info.biHeight; ++i) {
+    DWORD p = pixels[i];
+    if ((p & 0xFF) + (p >> 8 & 0xFF) + (p >> 16 & 0xFF) < 3 * 128 && i % info.biWidth >= reach)
+      reach = i % info.biWidth + 1;
+  }
+  bool read = pixels != NULL;
+  free(pixels);
+  printf("reach=%d\n", reach);
+  return read ? 0 : fail("cannot read the screen");
 }
 
 // Counts the pixels darker than mid grey in a rectangle of the window's client area, as the
@@ -344,7 +392,7 @@ int main(int argc, char** argv) {
       is(verb, "ink")    ? argc == 7
       : is(verb, "move") ? argc == 5
       : (is(verb, "find") || is(verb, "flood") || is(verb, "click") || is(verb, "shot") ||
-         is(verb, "ask"))
+         is(verb, "ask") || is(verb, "reach"))
           ? argc == 4
           : (is(verb, "dump") || is(verb, "texts") || is(verb, "close") || is(verb, "postquit")) &&
                 argc == 3;
@@ -355,7 +403,7 @@ int main(int argc, char** argv) {
             "texts PID |\n"
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"
-            "       move PID X Y | resources EXE | udpflood PORT COUNT\n");
+            "       move PID X Y | reach PID TEXT | resources EXE | udpflood PORT COUNT\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);
@@ -364,6 +412,7 @@ int main(int argc, char** argv) {
   if (is(verb, "dump") || is(verb, "texts")) dumpWindow(hwnd, is(verb, "texts"));
   if (is(verb, "click")) return clickControl(hwnd, argv[3]);
   if (is(verb, "ask")) return askWindow(hwnd, number(argv[3]));
+  if (is(verb, "reach")) return measureReach(hwnd, argv[3]);
   if (is(verb, "close") && !PostMessageA(hwnd, WM_CLOSE, 0, 0)) return fail("cannot post WM_CLOSE");
   if (is(verb, "postquit") &&
       !PostThreadMessageA(GetWindowThreadProcessId(hwnd, NULL), WM_QUIT, 0, 0))

@@ -6,6 +6,7 @@
 
 static STARTUPINFOA si;
 static PROCESS_INFORMATION pi;
+static const char* startedCommandLine;  // the last command line startChild was given
 
 // A child and the job it runs in: ending the job ends whatever the child started too.
 struct Job {
@@ -60,35 +61,103 @@ static void placeInJob(HANDLE process) {
   *slot = Job{process, job};
 }
 
+// A process being ended, known by its id and its creation time: once it has gone, its id may
+// name a new process.
+struct Ending {
+  DWORD id;
+  FILETIME created;
+};
+
+constexpr int kEndingSlots = 32;  // beyond these, the job's count alone is waited for
+static Ending ending[kEndingSlots];
+static int endingCount;  // entries of `ending` not yet waited for
+
+static void noteEnding(DWORD id) {
+  if (endingCount == kEndingSlots || id == 0) return;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return;  // gone already, or not ours to watch
+  FILETIME exited, kernel, user;
+  Ending& e = ending[endingCount];
+  if (GetProcessTimes(process, &e.created, &exited, &kernel, &user)) {
+    e.id = id;
+    ++endingCount;
+  }
+  CloseHandle(process);
+}
+
+// Notes the job's processes, but for `skip`, before they are terminated.
+static void noteJobProcesses(HANDLE job, DWORD skip) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[kEndingSlots - 1];  // the list's own array holds one
+  } ids = {};
+  // With more processes than fit, the list holds the first ones: the job's count covers the rest.
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    return;
+  }
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && i < kEndingSlots; ++i) {
+    const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+    if (id != skip) noteEnding(id);
+  }
+}
+
+// Ended, a process can still be found until its last handle is closed; under Wine it can also
+// be found until its Unix process has gone, which may be half a second after its handle
+// reported the end (a stopped process is killed only then). Until then it holds its sockets.
+static bool stillThere(const Ending& e) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.id);
+  if (process == nullptr) return false;
+  FILETIME created, exited, kernel, user;
+  const bool same = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                    CompareFileTime(&created, &e.created) == 0;
+  CloseHandle(process);
+  return same;
+}
+
+static bool anyStillThere() {
+  for (int i = 0; i < endingCount; ++i) {
+    if (stillThere(ending[i])) return true;
+  }
+  return false;
+}
+
 static DWORD processesIn(HANDLE job) {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
-  if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &counts, sizeof counts,
-                                 nullptr)) {
+  if (job == nullptr || !QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
+                                                   &counts, sizeof counts, nullptr)) {
     return 0;
   }
   return counts.ActiveProcesses;
 }
 
-// Terminating a job only starts its processes' end, and the job counts each one until it has
-// gone. The next start waits until it counts none, a second at most: a new server must not
-// start beside the old one.
-static void awaitJobEmpty(HANDLE job) {
+// Terminating only starts the processes' end. The next start waits until the job counts none
+// and the noted processes themselves have gone, a second at most: a new server must not start
+// beside the old one, nor find its port still taken. Under Wine the job counts a process out,
+// and its handle reports its end, before the process has gone.
+static void awaitEnded(HANDLE job) {
   const DWORD start = GetTickCount();
-  while (processesIn(job) != 0 && GetTickCount() - start < kJobEndMs) Sleep(1);
+  while ((processesIn(job) != 0 || anyStillThere()) && GetTickCount() - start < kJobEndMs) {
+    Sleep(1);
+  }
+  endingCount = 0;
 }
 
 // A child that ended by itself may have left processes in its job (the real server, when the
-// child was its launcher). They end before the restart, so two servers never run at once.
+// child was its launcher). They end before the restart, so two servers never run at once. The
+// child itself is not waited for: its handle stays open until a restart succeeds.
 static void endLeftovers(HANDLE process) {
   const Job* j = jobOf(process);
   if (j == nullptr) return;
+  noteJobProcesses(j->job, GetProcessId(process));
   TerminateJobObject(j->job, 0);
-  awaitJobEmpty(j->job);
+  awaitEnded(j->job);
 }
 
 void releaseChild(ChildHandle child);
 
 bool startChild(char* commandLine, ChildHandle* child) {
+  startedCommandLine = commandLine;  // startFailure names its program
   si.cb = sizeof si;
   si.lpReserved = nullptr;
   si.lpReserved2 = nullptr;
@@ -114,17 +183,20 @@ bool startChild(char* commandLine, ChildHandle* child) {
 
 void terminateChild(ChildHandle child) {
   const Job* j = jobOf(child);
+  if (j != nullptr) noteJobProcesses(j->job, 0);
+  if (endingCount == 0) noteEnding(GetProcessId(child));  // no job, or its list unreadable
   if (j == nullptr || !TerminateJobObject(j->job, 0)) TerminateProcess(child, 0);
 }
 
+// The child's handle is closed before the wait: while it is open, an ended child can be found.
 void releaseChild(ChildHandle child) {
   Job* j = jobOf(child);
+  CloseHandle(child);
+  awaitEnded(j != nullptr ? j->job : nullptr);
   if (j != nullptr) {
-    awaitJobEmpty(j->job);
     CloseHandle(j->job);
     *j = Job{};
   }
-  CloseHandle(child);
 }
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
@@ -199,9 +271,46 @@ uint64_t wallClockMs() {
   return (since1601 - 116444736000000000ULL) / 10000;  // 100 ns steps from 1601 to ms from 1970
 }
 
+// The failures an operator meets when a server is moved, locked down or replaced by a file of
+// the wrong kind, named; any other by its number alone.
+static const char* startErrorName(DWORD code) {
+  constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from MinGW
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "file not found";
+    case ERROR_PATH_NOT_FOUND: return "path not found";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_BAD_EXE_FORMAT: return "not a valid Windows program";
+    case kElevationRequired: return "needs elevation";
+    default: return nullptr;
+  }
+}
+
+// The program as the system read it: the first token, up to its closing quote when it begins
+// with one, else up to the first blank. Cut to `size` - 1 characters.
+static void copyProgramName(const char* commandLine, char* name, int size) {
+  const char* p = commandLine;
+  const bool quoted = *p == '"';
+  if (quoted) ++p;
+  int length = 0;
+  for (; p[length] != '\0' && length < size - 1; ++length) {
+    const char c = p[length];
+    if (quoted ? c == '"' : c == ' ' || c == '\t') break;
+  }
+  lstrcpynA(name, p, length + 1);
+}
+
+// "file not found (error 2): server.exe"
 const char* startFailure() {
-  static char text[32];
-  wsprintfA(text, "error %lu", GetLastError());
+  static char text[320];
+  const DWORD code = GetLastError();
+  char name[256];
+  copyProgramName(startedCommandLine != nullptr ? startedCommandLine : "", name, sizeof name);
+  const char* meaning = startErrorName(code);
+  if (meaning != nullptr) {
+    wsprintfA(text, "%s (error %lu): %s", meaning, code, name);
+  } else {
+    wsprintfA(text, "error %lu: %s", code, name);
+  }
   return text;
 }
 

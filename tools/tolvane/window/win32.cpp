@@ -1,6 +1,8 @@
 // The status window on Win32: class, main window, controls and the window procedure.
 #include <windows.h>
 
+#include <cstddef>
+
 #include "version.h"
 #include "window/window.h"
 
@@ -15,15 +17,74 @@ static const char* programText;  // the program label's text, owned by the calle
 static bool withRows;            // the statistics rows are made
 static WindowCalls calls;
 
+static HFONT hFont;  // every control's font, made with the first control and kept for good
+
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
+
+// Each row's widest realistic text (999 days, 99,999 restarts) and the room it has: a left-hand
+// row shows 190 px before the right-hand column covers it, a right-hand one its whole 100.
+static const struct {
+  const char* text;
+  int room;
+} kWidestRows[] = {{"Total: 999 day 23 hr 59 min", 190},
+                   {"Time: 999 day 23 hr 59 min", 190},
+                   {"Max: 999 day 23 hr 59 min", 190},
+                   {"Ave: 999 day 23 hr 59 min", 190},
+                   {"Restarts: 99999", 100},
+                   {"NoResponse: 99999", 100}};
+
+constexpr LONG kSmallestHeight = 8;  // pixels; a font cut further would not be read
+
+static bool rowsFit(HDC dc, HFONT font) {
+  const HGDIOBJ old = SelectObject(dc, font);
+  bool fit = true;
+  for (const auto& row : kWidestRows) {
+    SIZE size;
+    if (GetTextExtentPoint32A(dc, row.text, lstrlenA(row.text), &size) && size.cx > row.room) {
+      fit = false;
+    }
+  }
+  SelectObject(dc, old);
+  return fit;
+}
+
+// The system's dialog font (its message font, or the stock GUI font where that cannot be read).
+// Without one a control draws in the bold System font, in which the rows' longest texts run past
+// their labels and lose their numbers. The rows' geometry is fixed, so where even the dialog font
+// is too wide for them (a wider face, or larger text chosen in the system's settings), it is made
+// a pixel smaller at a time until every row's widest text fits: a smaller number beats a cut one.
+// The metrics' size is the one before Vista's extra field, which every version takes.
+static HFONT dialogFont() {
+  NONCLIENTMETRICSA metrics = {};
+  metrics.cbSize = offsetof(NONCLIENTMETRICSA, iPaddedBorderWidth);
+  LOGFONTA& look = metrics.lfMessageFont;
+  const HGDIOBJ stock = GetStockObject(DEFAULT_GUI_FONT);
+  if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) &&
+      !GetObjectA(stock, sizeof look, &look)) {
+    return static_cast<HFONT>(stock);
+  }
+  const LONG step = look.lfHeight < 0 ? 1 : -1;  // negative heights are character heights
+  HDC screen = GetDC(nullptr);
+  HFONT font = CreateFontIndirectA(&look);
+  while (font != nullptr && look.lfHeight * -step > kSmallestHeight && !rowsFit(screen, font)) {
+    DeleteObject(font);
+    look.lfHeight += step;
+    font = CreateFontIndirectA(&look);
+  }
+  ReleaseDC(nullptr, screen);
+  return font != nullptr ? font : static_cast<HFONT>(stock);
+}
 
 static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style, int x,
                         int y, int width, int height) {
-  return CreateWindowExA(0, className, text, style, x, y, width, height,
-                         parent,   // owner and parent
-                         nullptr,  // no id: the Quit button is known by its handle
-                         hInstance,
-                         nullptr);  // no creation data
+  HWND control = CreateWindowExA(0, className, text, style, x, y, width, height,
+                                 parent,   // owner and parent
+                                 nullptr,  // no id: the Quit button is known by its handle
+                                 hInstance,
+                                 nullptr);  // no creation data
+  if (hFont == nullptr) hFont = dialogFont();
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(hFont), FALSE);  // drawn when shown
+  return control;
 }
 
 static HWND makeLabel(HWND parent, const char* text, int x, int y, int width, int height) {
