@@ -32,8 +32,8 @@ bool writeEventLine(const char* line);
 /// the port"), before the program exits with 0.
 void reportRefusal(const char* why);
 
-/// Gives lines already taken a moment (a fraction of a second at most) to reach the log before
-/// the program ends.
+/// Ends the record: gives lines already taken a moment (a fraction of a second at most) to
+/// reach the log before the program ends, and writes nothing after them.
 void closeEventLog();
 
 /// The process's whole command line as the system holds it, program name included.
