@@ -331,11 +331,63 @@ static int processVerb(const char* verb, DWORD pid) {
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
 }
 
+// The session's end as Windows tells a window of it: the question (its answer printed), then
+// the end, or with "cancel" the word that it was called off.
+static int endSession(HWND hwnd, bool ending) {
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+  printf("query=%lu\n", (unsigned long)answer);
+  return SendMessageTimeoutA(hwnd, WM_ENDSESSION, ending, 0, SMTO_ABORTIFHUNG, 5000, &answer) ||
+                 !GetLastError()
+             ? 0
+             : fail("WM_ENDSESSION not delivered");
+}
+
+// The system's own loop on the window's thread, as a user starts one: "menu" opens the system
+// menu (Alt+Space), "move" a move by keyboard, "release" presses Escape twice, ending either;
+// "state" prints which runs now.
+static int holdWindow(HWND hwnd, const char* how) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (is(how, "state") && GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info))
+    printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
+           info.flags & GUI_INMOVESIZE ? 1 : 0);
+  for (int i = 0; is(how, "release") && i < 2; ++i) PostMessageA(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
+  if (is(how, "menu") || is(how, "move"))
+    PostMessageA(hwnd, WM_SYSCOMMAND, is(how, "menu") ? SC_KEYMENU : SC_MOVE,
+                 is(how, "menu") ? ' ' : 0);
+  return 0;
+}
+
+// endsession and hold: what the system does to the window of the process PID.
+static int systemVerb(int argc, char** argv) {
+  HWND hwnd = findWindow(number(argv[2]), 0);
+  if (!hwnd) return fail("no Tolvane window for that process");
+  return is(argv[1], "hold") ? holdWindow(hwnd, argv[3]) : endSession(hwnd, argc == 3);
+}
+
+// injob: like run, in a job of the inspector's own, as the Task Scheduler or Run As start a
+// program; injob-breakaway: a job that lets what the program starts leave it.
+static int runInJob(bool breakaway, const char* cmdFile, const char* pidFile, const char* app) {
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = breakaway ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+  // The inspector joins it first: the program then runs in it from its first instruction on.
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+      !AssignProcessToJobObject(job, GetCurrentProcess()))
+    return fail("cannot make or join the job"), 255;
+  return runCommand(cmdFile, pidFile, app, false);
+}
+
 int main(int argc, char** argv) {
   const char* verb = argc > 1 ? argv[1] : "";
   if ((is(verb, "run") || is(verb, "runalone")) && (argc == 4 || argc == 5))
     return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL, is(verb, "runalone"));
   if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
+  if ((is(verb, "injob") || is(verb, "injob-breakaway")) && (argc == 4 || argc == 5))
+    return runInJob(is(verb, "injob-breakaway"), argv[2], argv[3], argc == 5 ? argv[4] : NULL);
+  if ((is(verb, "endsession") && (argc == 3 || argc == 4)) || (is(verb, "hold") && argc == 4))
+    return systemVerb(argc, argv);
   if (is(verb, "udpflood") && argc == 4) return floodPort(number(argv[2]), number(argv[3]));
   if (is(verb, "wait") && argc >= 4) return waitProcesses(number(argv[2]), argc - 3, argv + 3);
   if ((is(verb, "kill") || is(verb, "handles")) && argc == 3)
@@ -356,6 +408,9 @@ int main(int argc, char** argv) {
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"
             "       move PID X Y | resources EXE | udpflood PORT COUNT\n");
+    fprintf(stderr,
+            "       injob|injob-breakaway CMDFILE PIDFILE [APP] | endsession PID [cancel] |\n"
+            "       hold PID menu|move|release|state\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);

@@ -351,6 +351,7 @@ void resetMonitorState() {
   childProcess = nullptr;
   childOpen = false;
   numHandles = 0;
+  sessionEnded = false;
   restarts = noresponse = 0;
   totalTime = totalTicks = totalCount = 0;
   curTime = curTicks = curCount = 0;

@@ -8,6 +8,7 @@ bool debugInfoOn;
 ChildHandle childProcess;
 bool childOpen;
 int32_t numHandles;
+bool sessionEnded;
 
 int32_t restarts;
 int32_t noresponse;

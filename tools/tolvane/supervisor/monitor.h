@@ -26,6 +26,7 @@ extern bool debugInfoOn;  // the statistics rows exist and are refreshed
 extern ChildHandle childProcess;  // meaningful only while childOpen
 extern bool childOpen;  // childProcess is open: the child runs, or ended and is not yet replaced
 extern int32_t numHandles;  // 0 until the first successful start, then 1 for good
+extern bool sessionEnded;   // the session ends: the server is the system's to end; nothing starts
 
 // Restart counters; they wrap like unsigned 32-bit numbers.
 extern int32_t restarts;    // restarts and restart attempts after the child ended by itself
