@@ -37,7 +37,9 @@ uint16_t listening;
 int startsToFail;
 int waitsToFail;
 char failureReason[64];
-int exitCode;  // how later children end by themselves
+char lacking[64];         // what children started from now on run without
+char startedLacking[64];  // what the last one started runs without
+int exitCode;             // how later children end by themselves
 bool reportAsked;
 
 uint64_t scheduled[kMaxScheduled];  // arrival times of window messages, in order
@@ -133,6 +135,7 @@ bool startChild(char* line, ChildHandle* child) {
     return false;
   }
   std::snprintf(command, sizeof command, "%s", line);
+  std::snprintf(startedLacking, sizeof startedLacking, "%s", lacking);
   const uintptr_t id = ++nextId;
   Handle& h = handles[id % kSlots];
   if (h.open) ++misuse;  // a handle this old still open: the monitor leaks them
@@ -146,6 +149,8 @@ bool startChild(char* line, ChildHandle* child) {
 }
 
 const char* startFailure() { return failureReason; }
+
+const char* startedWithout() { return startedLacking[0] != '\0' ? startedLacking : nullptr; }
 
 long childId(ChildHandle child) { return static_cast<long>(reinterpret_cast<uintptr_t>(child)); }
 
@@ -284,6 +289,7 @@ void reset(const char* line, uint64_t bootTicks) {
   listening = 40000;
   startsToFail = waitsToFail = exitCode = 0;
   std::snprintf(failureReason, sizeof failureReason, "not found");
+  lacking[0] = startedLacking[0] = '\0';
   reportAsked = false;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;
@@ -305,6 +311,7 @@ void failStartsBecause(const char* reason) {
   std::snprintf(failureReason, sizeof failureReason, "%s", reason);
 }
 void childExitsWith(int code) { exitCode = code; }
+void startWithout(const char* what) { std::snprintf(lacking, sizeof lacking, "%s", what); }
 void askForReport() { reportAsked = true; }
 
 void endChildAt(uint64_t at) {
@@ -361,6 +368,7 @@ void resetMonitorState() {
   reportedFailure[0] = '\0';
   endReported = false;
   droppedLines = 0;
+  toldWithout[0] = '\0';
   runStartTick = loopLineTick = 0;
   quickEnds = loopEnds = loopStarts = 0;
   loopLastEnd[0] = '\0';

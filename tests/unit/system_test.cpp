@@ -1,4 +1,5 @@
-// What the system does around the monitor: it ends the session.
+// What the system does around the monitor: it ends the session, or gives the server less than
+// the monitor asked for.
 #include <string>
 
 #include "unit/scenario.h"
@@ -36,4 +37,23 @@ TEST(System, AtTheSessionsEndTheRecordClosesAndNothingIsStartedProbedOrEndedAgai
   fake::quitAt(fake::now());
   EXPECT_EQ(runLoop(), 1);
   EXPECT_EQ(fake::eventLines(), lines);
+}
+
+TEST(System, WhatTheServerRunsWithoutIsToldAfterItsStartOnceUntilItChanges) {
+  fake::reset("t.exe 40000 srv.exe");
+  fake::wantEventLines(true);
+  fake::startWithout("a job of its own (error 5)");
+  ASSERT_TRUE(startUp(nullptr));
+  EXPECT_EQ(what(1), "the server runs without a job of its own (error 5)");
+  fake::endChildAt(fake::now() + 100);
+  runFor(1000);
+  EXPECT_EQ(fake::eventLines(), 4);  // its end and the next start: the same lack is not news
+  fake::startWithout("");
+  fake::endChildAt(fake::now() + 100);
+  runFor(1000);
+  fake::startWithout("a job of its own (error 1)");
+  runFor(45000);  // silent: replaced
+  ASSERT_EQ(fake::eventLines(), 9);
+  EXPECT_EQ(what(6), "replaced after six silent probe periods");
+  EXPECT_EQ(what(8), "the server runs without a job of its own (error 1)");
 }

@@ -24,6 +24,7 @@ int pendingEventCount;
 char reportedFailure[kEventSize];
 bool endReported;
 uint32_t droppedLines;
+char toldWithout[kEventSize];
 
 uint32_t runStartTick;
 int quickEnds;

@@ -49,6 +49,7 @@ extern int pendingEventCount;
 extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
 extern bool endReported;                  // the current child's end has been noted
 extern uint32_t droppedLines;             // lines the log could not take since the last one it took
+extern char toldWithout[kEventSize];      // what the server runs without, as last written; "": all
 
 // A server that keeps ending soon after its start: its first few ends are written in full, then
 // one summary line at most every kLoopSummaryPeriod while the loop lasts.
