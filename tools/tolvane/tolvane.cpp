@@ -79,7 +79,7 @@ static void onIdleSecond() {
 // What the server runs without (no job of its own) is told once, after the start's own line,
 // and again only when it changes: every restart would otherwise repeat it.
 static void tellWhatTheServerLacks() {
-  if (!childOpen || !eventLinesWanted()) return;
+  if (!eventLinesWanted()) return;
   const char* lacking = startedWithout();
   if (lacking == nullptr) lacking = "";
   if (std::strcmp(lacking, toldWithout) == 0) return;
