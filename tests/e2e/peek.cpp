@@ -331,43 +331,34 @@ static int processVerb(const char* verb, DWORD pid) {
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
 }
 
-// The session's end as Windows tells a window of it: the question (its answer printed), then
-// the end, or with "cancel" the word that it was called off.
-static int endSession(HWND hwnd, bool ending) {
-  DWORD_PTR answer = 0;
-  SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
-  printf("query=%lu\n", (unsigned long)answer);
-  return SendMessageTimeoutA(hwnd, WM_ENDSESSION, ending, 0, SMTO_ABORTIFHUNG, 5000, &answer) ||
-                 !GetLastError()
-             ? 0
-             : fail("WM_ENDSESSION not delivered");
-}
-
-// The system's own loop on the window's thread, as a user starts one: "menu" opens the system
-// menu (Alt+Space), "move" a move by keyboard, "release" presses Escape twice, ending either;
-// "state" prints which runs now.
-static int holdWindow(HWND hwnd, const char* how) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (is(how, "state") && GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info))
-    printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
-           info.flags & GUI_INMOVESIZE ? 1 : 0);
-  for (int i = 0; is(how, "release") && i < 2; ++i) PostMessageA(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
-  if (is(how, "menu") || is(how, "move"))
-    PostMessageA(hwnd, WM_SYSCOMMAND, is(how, "menu") ? SC_KEYMENU : SC_MOVE,
-                 is(how, "menu") ? ' ' : 0);
-  return 0;
-}
-
-// endsession and hold: what the system does to the window of the process PID.
+// What the system does to the window of process PID. endsession [cancel]: tells it of the
+// session's end (printing its answer to the question), or that the end was called off. hold
+// menu|release|state: opens its system menu as Alt+Space does, presses Escape twice, or prints
+// whether a loop of the system's own holds its thread.
 static int systemVerb(int argc, char** argv) {
   HWND hwnd = findWindow(number(argv[2]), 0);
   if (!hwnd) return fail("no Tolvane window for that process");
-  return is(argv[1], "hold") ? holdWindow(hwnd, argv[3]) : endSession(hwnd, argc == 3);
+  DWORD_PTR answer = 0;
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (is(argv[1], "endsession")) {
+    SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    printf("query=%lu\n", (unsigned long)answer);
+    SendMessageTimeoutA(hwnd, WM_ENDSESSION, argc == 3, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+  } else if (is(argv[3], "state") &&
+             GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info)) {
+    printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
+           info.flags & GUI_INMOVESIZE ? 1 : 0);
+  } else if (is(argv[3], "menu")) {
+    PostMessageA(hwnd, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+  } else {
+    for (int i = 0; i < 2; ++i) PostMessageA(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
+  }
+  return 0;
 }
 
 // injob: like run, in a job of the inspector's own, as the Task Scheduler or Run As start a
-// program; injob-breakaway: a job that lets what the program starts leave it.
+// program; injob-breakaway: in a job that lets what the program starts leave it.
 static int runInJob(bool breakaway, const char* cmdFile, const char* pidFile, const char* app) {
   HANDLE job = CreateJobObjectA(NULL, NULL);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -410,7 +401,7 @@ int main(int argc, char** argv) {
             "       move PID X Y | resources EXE | udpflood PORT COUNT\n");
     fprintf(stderr,
             "       injob|injob-breakaway CMDFILE PIDFILE [APP] | endsession PID [cancel] |\n"
-            "       hold PID menu|move|release|state\n");
+            "       hold PID menu|release|state\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);

@@ -36,10 +36,9 @@ bool answers;
 uint16_t listening;
 int startsToFail;
 int waitsToFail;
+char lacking[64];  // what children run without
 char failureReason[64];
-char lacking[64];         // what children started from now on run without
-char startedLacking[64];  // what the last one started runs without
-int exitCode;             // how later children end by themselves
+int exitCode;  // how later children end by themselves
 bool reportAsked;
 
 uint64_t scheduled[kMaxScheduled];  // arrival times of window messages, in order
@@ -135,7 +134,6 @@ bool startChild(char* line, ChildHandle* child) {
     return false;
   }
   std::snprintf(command, sizeof command, "%s", line);
-  std::snprintf(startedLacking, sizeof startedLacking, "%s", lacking);
   const uintptr_t id = ++nextId;
   Handle& h = handles[id % kSlots];
   if (h.open) ++misuse;  // a handle this old still open: the monitor leaks them
@@ -150,7 +148,7 @@ bool startChild(char* line, ChildHandle* child) {
 
 const char* startFailure() { return failureReason; }
 
-const char* startedWithout() { return startedLacking[0] != '\0' ? startedLacking : nullptr; }
+const char* startedWithout() { return lacking[0] != '\0' ? lacking : nullptr; }
 
 long childId(ChildHandle child) { return static_cast<long>(reinterpret_cast<uintptr_t>(child)); }
 
@@ -289,7 +287,7 @@ void reset(const char* line, uint64_t bootTicks) {
   listening = 40000;
   startsToFail = waitsToFail = exitCode = 0;
   std::snprintf(failureReason, sizeof failureReason, "not found");
-  lacking[0] = startedLacking[0] = '\0';
+  lacking[0] = '\0';
   reportAsked = false;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;

@@ -1,7 +1,4 @@
 // Tolvane: keeps one server program running. Start-up, then the supervision loop.
-#include <cstdio>
-#include <cstring>
-
 #include "supervisor/monitor.h"
 
 const char* refusal;
@@ -21,7 +18,6 @@ static bool openProbeSocket() {
 static void onHeldSecond();
 static void onSessionEnding();
 static void onDisplayLost();
-static void tellWhatTheServerLacks();
 
 // The start-up steps, in order. Any failure returns at once, saying why: the program then exits
 // with 0, having shown nothing.
@@ -46,7 +42,6 @@ bool startUp(InstanceHandle instance) {
   }
   showMainWindow();
   updateWindow();
-  tellWhatTheServerLacks();
   return true;
 }
 
@@ -66,28 +61,12 @@ static void onChildEnded() {
   startProcess();
   countUp(restarts);  // attempts count too: a restart that keeps failing shows here
   updateWindow();
-  tellWhatTheServerLacks();
 }
 
 // Once the session ends a silent server is not replaced: it may be saving its state.
 static void onIdleSecond() {
   if (!sessionEnded) checkResponse();
   updateWindow();
-  tellWhatTheServerLacks();
-}
-
-// What the server runs without (no job of its own) is told once, after the start's own line,
-// and again only when it changes: every restart would otherwise repeat it.
-static void tellWhatTheServerLacks() {
-  if (!eventLinesWanted()) return;
-  const char* lacking = startedWithout();
-  if (lacking == nullptr) lacking = "";
-  if (std::strcmp(lacking, toldWithout) == 0) return;
-  std::snprintf(toldWithout, sizeof toldWithout, "%s", lacking);
-  if (lacking[0] == '\0') return;
-  char what[kEventSize];
-  std::snprintf(what, sizeof what, "the server runs without %s", lacking);
-  writeEventNow(what);
 }
 
 static Wake waitOnce(uint32_t ms) {

@@ -85,6 +85,7 @@ void formatProgramLabel(const char* command);
 // Child control.
 bool startProcess();
 void killProcess();
+void tellWhatTheServerLacks();  // a line, when what the server runs without has changed
 
 // Clocks and texts.
 void updateWindow();
