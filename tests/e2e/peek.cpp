@@ -379,11 +379,54 @@ static int processVerb(const char* verb, DWORD pid) {
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
 }
 
+// What the system does to the window of process PID. endsession [cancel]: tells it of the
+// session's end (printing its answer to the question), or that the end was called off. hold
+// menu|release|state: opens its system menu as Alt+Space does, presses Escape twice, or prints
+// whether a loop of the system's own holds its thread.
+static int systemVerb(int argc, char** argv) {
+  HWND hwnd = findWindow(number(argv[2]), 0);
+  if (!hwnd) return fail("no Tolvane window for that process");
+  DWORD_PTR answer = 0;
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (is(argv[1], "endsession")) {
+    SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    printf("query=%lu\n", (unsigned long)answer);
+    SendMessageTimeoutA(hwnd, WM_ENDSESSION, argc == 3, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+  } else if (is(argv[3], "state") &&
+             GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info)) {
+    printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
+           info.flags & GUI_INMOVESIZE ? 1 : 0);
+  } else if (is(argv[3], "menu")) {
+    PostMessageA(hwnd, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+  } else {
+    for (int i = 0; i < 2; ++i) PostMessageA(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
+  }
+  return 0;
+}
+
+// injob: like run, in a job of the inspector's own, as the Task Scheduler or Run As start a
+// program; injob-breakaway: in a job that lets what the program starts leave it.
+static int runInJob(bool breakaway, const char* cmdFile, const char* pidFile, const char* app) {
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = breakaway ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+  // The inspector joins it first: the program then runs in it from its first instruction on.
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+      !AssignProcessToJobObject(job, GetCurrentProcess()))
+    return fail("cannot make or join the job"), 255;
+  return runCommand(cmdFile, pidFile, app, false);
+}
+
 int main(int argc, char** argv) {
   const char* verb = argc > 1 ? argv[1] : "";
   if ((is(verb, "run") || is(verb, "runalone")) && (argc == 4 || argc == 5))
     return runCommand(argv[2], argv[3], argc == 5 ? argv[4] : NULL, is(verb, "runalone"));
   if (is(verb, "resources") && argc == 3) return listResources(argv[2]);
+  if ((is(verb, "injob") || is(verb, "injob-breakaway")) && (argc == 4 || argc == 5))
+    return runInJob(is(verb, "injob-breakaway"), argv[2], argv[3], argc == 5 ? argv[4] : NULL);
+  if ((is(verb, "endsession") && (argc == 3 || argc == 4)) || (is(verb, "hold") && argc == 4))
+    return systemVerb(argc, argv);
   if (is(verb, "udpflood") && argc == 4) return floodPort(number(argv[2]), number(argv[3]));
   if (is(verb, "wait") && argc >= 4) return waitProcesses(number(argv[2]), argc - 3, argv + 3);
   if ((is(verb, "kill") || is(verb, "handles")) && argc == 3)
@@ -404,6 +447,9 @@ int main(int argc, char** argv) {
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"
             "       move PID X Y | reach PID TEXT | resources EXE | udpflood PORT COUNT\n");
+    fprintf(stderr,
+            "       injob|injob-breakaway CMDFILE PIDFILE [APP] | endsession PID [cancel] |\n"
+            "       hold PID menu|release|state\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);

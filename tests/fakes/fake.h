@@ -26,6 +26,7 @@ void listenPort(uint16_t port);
 void failStarts(int count);
 void failStartsBecause(const char* reason);  // what the platform says of a failed start
 void childExitsWith(int code);               // how children end by themselves
+void startWithout(const char* what);         // what children run without ("": nothing)
 void endChildAt(uint64_t at);                // the running child ends by itself at `at`
 void failWaits(int count);                   // the next `count` waits fail
 

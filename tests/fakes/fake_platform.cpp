@@ -36,6 +36,7 @@ bool answers;
 uint16_t listening;
 int startsToFail;
 int waitsToFail;
+char lacking[64];  // what children run without
 char failureReason[64];
 int exitCode;  // how later children end by themselves
 bool reportAsked;
@@ -146,6 +147,8 @@ bool startChild(char* line, ChildHandle* child) {
 }
 
 const char* startFailure() { return failureReason; }
+
+const char* startedWithout() { return lacking[0] != '\0' ? lacking : nullptr; }
 
 long childId(ChildHandle child) { return static_cast<long>(reinterpret_cast<uintptr_t>(child)); }
 
@@ -284,6 +287,7 @@ void reset(const char* line, uint64_t bootTicks) {
   listening = 40000;
   startsToFail = waitsToFail = exitCode = 0;
   std::snprintf(failureReason, sizeof failureReason, "not found");
+  lacking[0] = '\0';
   reportAsked = false;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;
@@ -305,6 +309,7 @@ void failStartsBecause(const char* reason) {
   std::snprintf(failureReason, sizeof failureReason, "%s", reason);
 }
 void childExitsWith(int code) { exitCode = code; }
+void startWithout(const char* what) { std::snprintf(lacking, sizeof lacking, "%s", what); }
 void askForReport() { reportAsked = true; }
 
 void endChildAt(uint64_t at) {
@@ -351,6 +356,7 @@ void resetMonitorState() {
   childProcess = nullptr;
   childOpen = false;
   numHandles = 0;
+  sessionEnded = false;
   restarts = noresponse = 0;
   totalTime = totalTicks = totalCount = 0;
   curTime = curTicks = curCount = 0;
@@ -360,6 +366,7 @@ void resetMonitorState() {
   reportedFailure[0] = '\0';
   endReported = false;
   droppedLines = 0;
+  toldWithout[0] = '\0';
   runStartTick = loopLineTick = 0;
   quickEnds = loopEnds = loopStarts = 0;
   loopLastEnd[0] = '\0';

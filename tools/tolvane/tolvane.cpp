@@ -45,15 +45,27 @@ bool startUp(InstanceHandle instance) {
   return true;
 }
 
+// Once the session ends nothing starts again: the ended child is let go, so that the wait
+// covers input alone.
+static void letChildGo() {
+  releaseChild(childProcess);
+  childOpen = false;
+}
+
 static void onChildEnded() {
+  if (sessionEnded) {
+    letChildGo();
+    return;
+  }
   noteChildEnded();
   startProcess();
   countUp(restarts);  // attempts count too: a restart that keeps failing shows here
   updateWindow();
 }
 
+// Once the session ends a silent server is not replaced: it may be saving its state.
 static void onIdleSecond() {
-  checkResponse();
+  if (!sessionEnded) checkResponse();
   updateWindow();
 }
 
@@ -95,8 +107,12 @@ static void endRecord(const char* lastLine) {
   closeEventLog();
 }
 
-// The session ends: the system ends the server itself, after the server's own notice.
-static void onSessionEnding() { endRecord("session ending"); }
+// The session ends: the system ends the server itself, after the server's own notice. The
+// process may end at any moment after this returns.
+static void onSessionEnding() {
+  sessionEnded = true;
+  endRecord("session ending");
+}
 
 static void onDisplayLost() {
   killProcess();
@@ -121,6 +137,10 @@ int runMonitor(InstanceHandle instance) {
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Told of the session's end after ordinary programs (0x280), and after any in the range of
+  // those that ask to be told late (0x100 to 0x1FF): the server, at its own level, has had its
+  // notice and saved its state before the monitor's end takes the server's job with it.
+  SetProcessShutdownParameters(0x100, 0);
   // A crashing server must end at once rather than wait behind an error box for a click. Its job
   // says so too; this covers a server that runs without one, since children inherit the mode.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

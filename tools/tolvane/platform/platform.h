@@ -32,8 +32,8 @@ bool writeEventLine(const char* line);
 /// the port"), before the program exits with 0.
 void reportRefusal(const char* why);
 
-/// Gives lines already taken a moment (a fraction of a second at most) to reach the log before
-/// the program ends.
+/// Ends the record: gives lines already taken a moment (a fraction of a second at most) to
+/// reach the log before the program ends, and writes nothing after them.
 void closeEventLog();
 
 /// The process's whole command line as the system holds it, program name included.
@@ -43,8 +43,13 @@ const char* processCommandLine();
 /// and current directory. On success stores in `child` a handle that becomes signalled when the
 /// child ends and returns true; on failure leaves `child` alone. The system may write into
 /// `commandLine` while it parses it, so it must be writable. What the child starts in turn is
-/// kept with it (a job on Windows, a process group on Linux) and ends with it below.
+/// kept with it (a job on Windows, a process group on Linux) and ends with it below. While the
+/// system is ending the session (Windows' shutdown, restart or log-off), starts nothing.
 bool startChild(char* commandLine, ChildHandle* child);
+
+/// After a successful startChild: what the child runs without that it should have, in a few
+/// words ("a job of its own (error 5)": what it starts may then outlive it), or null.
+const char* startedWithout();
 
 /// Why the last failed startChild failed, in a few words ("not found", "not executable").
 const char* startFailure();
@@ -67,7 +72,8 @@ enum class Wake { childEnded, input, timeout, failed };
 
 /// Waits at most `ms` for the child behind `child` to end or for new input to this thread's
 /// windows. With `child` null, waits for input alone. Before the child's end is reported,
-/// whatever it left running is ended, so that a restart never runs beside an old server.
+/// whatever it left running is ended, so that a restart never runs beside an old server. An end
+/// reported while the session is ending is not reported again until that end is called off.
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms);
 
 enum class Pump { empty, dispatched, quit, report };

@@ -466,3 +466,6 @@ void preparePosixProcess(int argc, char** argv) {
   catchSignals();
   joinCommandLine(argc, argv);
 }
+
+// A process group is always made with the child's start: it lacks nothing.
+const char* startedWithout() { return nullptr; }

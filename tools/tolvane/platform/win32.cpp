@@ -47,18 +47,21 @@ static HANDLE makeJob() {
   return nullptr;
 }
 
-// The child is still suspended, so everything it starts will run in the job. Where no job can
-// be made or joined (an older system on which the monitor already runs in a job that forbids
-// nesting), the child runs without one and is ended alone: a start never fails for want of it.
-static void placeInJob(HANDLE process) {
+// The child is still suspended, so everything it starts will run in the job. False, with the
+// system's error, when the job could not be made or joined: the child then runs without one and
+// is ended alone, but a start never fails for want of it.
+static bool placeInJob(HANDLE process) {
   Job* slot = jobOf(nullptr);
   HANDLE job = slot != nullptr ? makeJob() : nullptr;
-  if (job == nullptr) return;
+  if (job == nullptr) return false;
   if (!AssignProcessToJobObject(job, process)) {
+    const DWORD error = GetLastError();
     CloseHandle(job);  // nothing runs in it yet, so closing it ends nothing
-    return;
+    SetLastError(error);
+    return false;
   }
   *slot = Job{process, job};
+  return true;
 }
 
 // A process being ended, known by its id and its creation time: once it has gone, its id may
@@ -156,19 +159,102 @@ static void endLeftovers(HANDLE process) {
 
 void releaseChild(ChildHandle child);
 
-bool startChild(char* commandLine, ChildHandle* child) {
-  startedCommandLine = commandLine;  // startFailure names its program
+// A 32-bit monitor on 64-bit Windows sees SysWOW64 where System32 is named or searched, and so
+// would start the 32-bit cmd or powershell, or fail to find a 64-bit-only program. Around the
+// start alone (the loader calls that follow may need the redirection) it is turned off, so the
+// server runs as it would typed into the operator's command prompt. The calls exist only on
+// systems that have WOW64, so they are looked up: null where the process does not run under it.
+struct Redirection {
+  BOOL(WINAPI* disable)(PVOID*);
+  BOOL(WINAPI* revert)(PVOID);
+};
+
+static const Redirection* redirectionOfWow64() {
+  static Redirection calls;
+  static bool looked;
+  if (looked) return calls.disable != nullptr ? &calls : nullptr;
+  looked = true;
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+  const auto isWow64 = reinterpret_cast<IsWow64>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
+  BOOL underWow64 = FALSE;
+  if (isWow64 == nullptr || !isWow64(GetCurrentProcess(), &underWow64) || !underWow64) {
+    return nullptr;
+  }
+  calls.disable = reinterpret_cast<BOOL(WINAPI*)(PVOID*)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+  calls.revert = reinterpret_cast<BOOL(WINAPI*)(PVOID)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+  if (calls.revert == nullptr) calls.disable = nullptr;
+  return calls.disable != nullptr ? &calls : nullptr;
+}
+
+static bool createSuspended(char* commandLine, DWORD flags) {
   si.cb = sizeof si;
   si.lpReserved = nullptr;
   si.lpReserved2 = nullptr;
   si.cbReserved2 = 0;
   si.lpDesktop = nullptr;
   si.dwFlags = 0;
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi)) {
+  const Redirection* wow64 = redirectionOfWow64();
+  PVOID redirection = nullptr;
+  const bool off = wow64 != nullptr && wow64->disable(&redirection);
+  const BOOL created =
+      CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+                     CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS | flags, nullptr, nullptr, &si, &pi);
+  const DWORD error = GetLastError();
+  if (off) wow64->revert(redirection);
+  SetLastError(error);
+  return created != 0;
+}
+
+// What the last started child runs without that it should have; empty when nothing.
+static char withoutJob[48];
+
+static void discardSuspended() {
+  TerminateProcess(pi.hProcess, 0);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+// Where the monitor itself runs in a job that allows no other (Windows 7; Task Scheduler, Run
+// As, the Program Compatibility Assistant put programs in jobs), the child is started again
+// outside it, which that job may allow. If it does not, the child runs in the monitor's job,
+// as it would have without the second try. Nothing is asked of the monitor's job unless needed.
+static bool startInJob(char* commandLine) {
+  if (!createSuspended(commandLine, 0)) return false;
+  withoutJob[0] = '\0';
+  if (placeInJob(pi.hProcess)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED) {
+    discardSuspended();
+    if (createSuspended(commandLine, CREATE_BREAKAWAY_FROM_JOB)) {
+      if (placeInJob(pi.hProcess)) return true;
+      error = GetLastError();
+    } else if (!createSuspended(commandLine, 0)) {
+      return false;
+    }
+  }
+  wsprintfA(withoutJob, "a job of its own (error %lu)", error);
+  return true;
+}
+
+// While the session ends (a shutdown, restart or log-off under way) nothing is started: a
+// server that ended on its own notice of the end must not come back during it.
+static bool sessionEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
+
+// A child whose end was reported while the session was ending: its refused restart is not
+// tried again on every pass, as a failed one would be, but once the end is called off.
+static HANDLE endToldInShutdown;
+
+bool startChild(char* commandLine, ChildHandle* child) {
+  startedCommandLine = commandLine;  // startFailure names its program
+  if (sessionEnding()) {
+    SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
     return false;
   }
-  placeInJob(pi.hProcess);
+  if (!startInJob(commandLine)) return false;
   const bool resumed = ResumeThread(pi.hThread) != static_cast<DWORD>(-1);
   CloseHandle(pi.hThread);  // never used again; keeping it would leak one handle per restart
   // A child that can never run has not started.
@@ -178,8 +264,11 @@ bool startChild(char* commandLine, ChildHandle* child) {
     return false;
   }
   *child = pi.hProcess;
+  endToldInShutdown = nullptr;
   return true;
 }
+
+const char* startedWithout() { return withoutJob[0] != '\0' ? withoutJob : nullptr; }
 
 void terminateChild(ChildHandle child) {
   const Job* j = jobOf(child);
@@ -200,6 +289,13 @@ void releaseChild(ChildHandle child) {
 }
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
+  if (child != nullptr && *child == endToldInShutdown) {
+    if (sessionEnding()) {
+      child = nullptr;
+    } else {
+      endToldInShutdown = nullptr;
+    }
+  }
   const DWORD count = child != nullptr ? 1 : 0;
   // 0xFF: QS_KEY through QS_HOTKEY, without the later raw-input and pointer flags.
   const DWORD result =
@@ -208,6 +304,7 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   if (result == WAIT_OBJECT_0 + count) return Wake::input;
   if (count == 1 && result == WAIT_OBJECT_0) {
     endLeftovers(*child);
+    if (sessionEnding()) endToldInShutdown = *child;
     return Wake::childEnded;
   }
   return Wake::failed;

@@ -33,4 +33,5 @@ void updateWindow() {
   advanceClocks();
   if (debugInfoOn) showStatus();
   writePendingEvents();
+  tellWhatTheServerLacks();
 }

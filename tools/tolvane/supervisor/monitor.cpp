@@ -8,6 +8,7 @@ bool debugInfoOn;
 ChildHandle childProcess;
 bool childOpen;
 int32_t numHandles;
+bool sessionEnded;
 
 int32_t restarts;
 int32_t noresponse;
@@ -23,6 +24,7 @@ int pendingEventCount;
 char reportedFailure[kEventSize];
 bool endReported;
 uint32_t droppedLines;
+char toldWithout[kEventSize];
 
 uint32_t runStartTick;
 int quickEnds;

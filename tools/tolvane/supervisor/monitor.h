@@ -26,6 +26,7 @@ extern bool debugInfoOn;  // the statistics rows exist and are refreshed
 extern ChildHandle childProcess;  // meaningful only while childOpen
 extern bool childOpen;  // childProcess is open: the child runs, or ended and is not yet replaced
 extern int32_t numHandles;  // 0 until the first successful start, then 1 for good
+extern bool sessionEnded;   // the session ends: the server is the system's to end; nothing starts
 
 // Restart counters; they wrap like unsigned 32-bit numbers.
 extern int32_t restarts;    // restarts and restart attempts after the child ended by itself
@@ -48,6 +49,7 @@ extern int pendingEventCount;
 extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
 extern bool endReported;                  // the current child's end has been noted
 extern uint32_t droppedLines;             // lines the log could not take since the last one it took
+extern char toldWithout[kEventSize];      // what the server runs without, as last written; "": all
 
 // A server that keeps ending soon after its start: its first few ends are written in full, then
 // one summary line at most every kLoopSummaryPeriod while the loop lasts.
@@ -83,6 +85,7 @@ void formatProgramLabel(const char* command);
 // Child control.
 bool startProcess();
 void killProcess();
+void tellWhatTheServerLacks();  // a line, when what the server runs without has changed
 
 // Clocks and texts.
 void updateWindow();

@@ -16,6 +16,10 @@ static const char szAppName[] = "Tolvane v" TOLVANE_VERSION;
 static const char* programText;  // the program label's text, owned by the caller
 static bool withRows;            // the statistics rows are made
 static WindowCalls calls;
+static bool held;  // the system runs a loop of its own (a move, a size, a menu): the timer runs
+
+constexpr UINT_PTR kHeldTimer = 1;
+constexpr UINT kHeldSecondMs = 1000;
 
 static HFONT hFont;  // every control's font, made with the first control and kept for good
 
@@ -119,18 +123,49 @@ static void quit() {
   PostQuitMessage(0);
 }
 
+// While the system holds the thread in a loop of its own, the monitor's loop does not run; that
+// loop still delivers timers, so a timer stands in for it, second by second. Only then: the
+// monitor's own wait wakes on any timer message, so one left running would take its seconds.
+static void holdStarts(HWND window) {
+  held = true;
+  SetTimer(window, kHeldTimer, kHeldSecondMs, nullptr);
+}
+
+static void holdEnds(HWND window) {
+  held = false;
+  KillTimer(window, kHeldTimer);  // a tick already queued is ignored: `held` is false
+}
+
+static void onTimer(WPARAM id) {
+  if (held && id == kHeldTimer && calls.heldSecond != nullptr) calls.heldSecond();
+}
+
+// Once this returns, with the end going ahead, the system may end the process at any moment,
+// without another message.
+static void onEndSession(WPARAM ending) {
+  if (ending && calls.sessionEnding != nullptr) calls.sessionEnding();
+}
+
 static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE: return initWindow(window) ? 0 : -1;
     case WM_DESTROY: quit(); return 0;
+    case WM_QUERYENDSESSION: return TRUE;  // the session may end: the server is told first
+    case WM_ENDSESSION: onEndSession(wParam); return 0;
+    case WM_ENTERSIZEMOVE:
+    case WM_ENTERMENULOOP: holdStarts(window); break;
+    case WM_EXITSIZEMOVE:
+    case WM_EXITMENULOOP: holdEnds(window); break;
+    case WM_TIMER: onTimer(wParam); return 0;
     case WM_COMMAND:
       // Only the Quit button sends commands; anything else still ends the program, but
       // leaves the network library to the process's end.
       if (reinterpret_cast<HWND>(lParam) == hButton) stopNetwork();
       PostQuitMessage(0);
       return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
+    default: break;
   }
+  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 void setWindowCalls(const WindowCalls& given) { calls = given; }
