@@ -130,6 +130,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 #include "platform/posix.h"
 
 int main(int argc, char** argv) {
+  if (answerInfoRequest(argc, argv)) return 0;
   preparePosixProcess(argc, argv);
   return runMonitor(nullptr);
 }
