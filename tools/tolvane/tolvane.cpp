@@ -98,8 +98,11 @@ static void endRecord(const char* lastLine) {
 // The session ends: the system ends the server itself, after the server's own notice.
 static void onSessionEnding() { endRecord("session ending"); }
 
+// The display can break in the middle of a refresh: the rows are refreshed once more (for the
+// record alone) so that the last line shows every count.
 static void onDisplayLost() {
   killProcess();
+  updateWindow();
   endRecord("display lost");
 }
 
