@@ -71,10 +71,6 @@ const char* refusal();             // what start-up said when it refused, or ""
 int eventLines();                  // written so far
 const char* eventLine(int index);  // the last 64 are kept; earlier ones read as ""
 
-// Every line the monitor wrote, also those the log refused, kept as eventLine keeps them.
-int linesOffered();
-const char* lineOffered(int index, bool* taken);
-
 }  // namespace fake
 
 // The monitor's state back to program start.

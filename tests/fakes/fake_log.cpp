@@ -8,16 +8,13 @@
 constexpr int kKeptLines = 64;
 static char lines[kKeptLines][1024];
 static int lineCount;
-static char offered[kKeptLines][1024];  // every line the monitor wrote, taken or refused
-static bool offeredTaken[kKeptLines];
-static int offeredCount;
 static bool isLog;
 static bool wanted;
 static int refusals;
 static char refusalText[256];
 
 void fakeLogReset() {
-  lineCount = refusals = offeredCount = 0;
+  lineCount = refusals = 0;
   isLog = wanted = false;
   refusalText[0] = '\0';
 }
@@ -29,8 +26,6 @@ void openEventLog(bool withWindow) { wanted = isLog || !withWindow; }
 bool eventLinesWanted() { return wanted; }
 
 bool writeEventLine(const char* line) {
-  std::snprintf(offered[offeredCount % kKeptLines], sizeof offered[0], "%s", line);
-  offeredTaken[offeredCount++ % kKeptLines] = refusals == 0;
   if (refusals > 0) {
     --refusals;
     return false;
@@ -48,11 +43,5 @@ int eventLines() { return lineCount; }
 const char* refusal() { return refusalText; }
 const char* eventLine(int i) {
   return i >= 0 && i < lineCount && i >= lineCount - kKeptLines ? lines[i % kKeptLines] : "";
-}
-int linesOffered() { return offeredCount; }
-const char* lineOffered(int i, bool* taken) {
-  const bool kept = i >= 0 && i < offeredCount && i >= offeredCount - kKeptLines;
-  *taken = kept && offeredTaken[i % kKeptLines];
-  return kept ? offered[i % kKeptLines] : "";
 }
 }  // namespace fake

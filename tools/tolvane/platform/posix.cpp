@@ -58,11 +58,6 @@ char* words[kMaxCommand / 2 + 2];  // pointers into wordText, then null
 constexpr char kMarkName[] = "TOLVANE_SERVER_TREE";
 char mark[48];  // "PID-NANOSECONDS": this monitor's, unlike any other's, also across namespaces
 
-// Processes that carried the mark and were sent SIGKILL, until they are reaped: one that is
-// dying may already have lost its environment while its children are not yet handed on.
-constexpr int kKilledSlots = 64;
-pid_t killed[kKilledSlots];
-
 Child* childOf(ChildHandle handle) { return static_cast<Child*>(handle); }
 
 Child* freeSlot() {
@@ -127,16 +122,6 @@ int childEndFd([[maybe_unused]] pid_t pid) {
   return -1;
 }
 
-void forgetKilled(pid_t pid) {
-  for (pid_t& k : killed) {
-    if (k == pid) k = 0;
-  }
-}
-
-bool wasKilled(pid_t pid) {
-  return std::find(killed, killed + kKilledSlots, pid) != killed + kKilledSlots;
-}
-
 // Reaps every ended child: killed ones that took a moment to die, the orphans of a server's
 // descendants, and whatever else the kernel hands the monitor as a reaper (processes it held
 // before it started, orphans of its PID namespace): reaping one signals nothing. A tracked
@@ -154,7 +139,6 @@ void reapAll() {
     if (tracked != nullptr && !tracked->killed) kill(-tracked->pid, SIGKILL);
     int status = 0;
     if (waitpid(info.si_pid, &status, WNOHANG) <= 0) return;
-    forgetKilled(info.si_pid);
     if (tracked == nullptr) continue;
     tracked->ended = true;
     tracked->status = status;
@@ -222,17 +206,35 @@ bool carriesMark(pid_t pid) {
   return found;
 }
 
-void noteKilled(pid_t pid) {
-  if (wasKilled(pid)) return;
-  pid_t* slot = std::find(killed, killed + kKilledSlots, 0);
-  if (slot != killed + kKilledSlots) *slot = pid;
+// Whether the held process `pid` has ended or is ending: a zombie, or one whose memory is gone
+// already (and with it the environment that would show its mark). It is waited for, since it
+// may not have handed on its own children yet, and never signalled.
+bool isEnding(pid_t pid) {
+  static char text[1024];
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t length = read(fd, text, sizeof text - 1);
+  close(fd);
+  text[length > 0 ? length : 0] = '\0';
+  const char* fields = std::strrchr(text, ')');  // after the name, which may hold anything
+  char state;
+  unsigned long size;  // of its memory (vsize): 0 once it is released
+  return fields != nullptr &&
+         std::sscanf(fields + 1,
+                     " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
+                     "%*u %lu",
+                     &state, &size) == 2 &&
+         (state == 'Z' || state == 'X' || size == 0);
 }
 
 // Kills every process the monitor holds as its child, but the server it supervises, that carries
 // the mark: ended servers' leftovers, and their descendants that the kernel handed to the monitor
 // as their subreaper. Nothing unmarked is signalled. An unreaped child's pid cannot name another
-// process. Returns how many of the server's it found still there, the dying among them. Where
-// the kernel does not list a process's children, none is found: only the group kill ends them.
+// process. Returns how many it found still there, those ending among them, which the next reap
+// takes. Where the kernel does not list a process's children, none is found: only the group
+// kill ends them.
 int killHeldProcesses() {
   static char list[4096];
   char path[64];
@@ -250,9 +252,10 @@ int killHeldProcesses() {
     p = end;
     const pid_t pid = static_cast<pid_t>(number);
     if (pid <= 0 || isRunningChild(pid)) continue;
-    if (!wasKilled(pid) && !carriesMark(pid)) continue;
-    kill(pid, SIGKILL);
-    noteKilled(pid);
+    if (!isEnding(pid)) {
+      if (!carriesMark(pid)) continue;
+      kill(pid, SIGKILL);
+    }
     ++found;
   }
   return found;
@@ -355,6 +358,20 @@ static void noteStartError(int error, const char* program) {
   std::snprintf(failure, sizeof failure, "%s: %s", why, program);
 }
 
+// The C library keeps the first real-time signals for itself (32 and 33 in glibc): sigfillset
+// leaves them out, and glibc's spawn then leaves them ignored in the child, a state no shell
+// passes on. Its sets are bit masks, so they are put in by hand.
+static void addLibcSignals(sigset_t* set) {
+#ifdef __GLIBC__
+  constexpr int kBitsPerWord = 8 * sizeof set->__val[0];
+  for (int signal = __SIGRTMIN; signal < SIGRTMIN; ++signal) {
+    set->__val[(signal - 1) / kBitsPerWord] |= 1UL << ((signal - 1) % kBitsPerWord);
+  }
+#else
+  (void)set;
+#endif
+}
+
 // Spawned, not forked: nothing of the monitor's memory is copied for a process that replaces
 // itself at once, which keeps a restart as quick as the system's own start of a program. The
 // spawn returns only once the program runs, or with the reason it could not: that is the
@@ -365,6 +382,7 @@ static void noteStartError(int error, const char* program) {
 static int spawnChild(pid_t* pid, const char* path, char* const argv[], bool searchPath) {
   sigset_t all, none;
   sigfillset(&all);
+  addLibcSignals(&all);
   sigemptyset(&none);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);

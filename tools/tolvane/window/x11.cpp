@@ -166,14 +166,15 @@ static Window window;     // 0 until createMainWindow
 static Pixmap canvas;     // always holds the whole client area as it should look
 static GC gc;
 
-// The text font: an Xft font when one fits, else a core font. `fontName` says which, as the
-// window publishes it (_TOLVANE_FONT): "xft PATTERN" or "core NAME".
+// The text font: an Xft font when one fits, else a core font. The window publishes which, and
+// how far each row's widest text reaches of the width the row shows (_TOLVANE_FONT):
+// "xft sans-serif:pixelsize=10 | 135/190 ... 96/100" (or "core NAME | ...").
 static XftFont* xftFont;
 static XftDraw* xftDraw;
 static XftColor xftText;
 static XFontStruct* coreFont;
 static int fontAscent, fontDescent;
-static char fontName[128];
+static char fontName[256];
 static XRectangle textClip;  // where the control being painted may draw its text
 
 static XRectangle rects[ctlCount];
@@ -401,6 +402,11 @@ static bool chooseFont() {
   if (!chooseXftFont() && !chooseCoreFont()) return false;
   fontAscent = xftFont != nullptr ? xftFont->ascent : coreFont->ascent;
   fontDescent = xftFont != nullptr ? xftFont->descent : coreFont->descent;
+  size_t used = std::strlen(fontName);
+  for (int row = 0; row < controlCount - ctlFirstRow && used < sizeof fontName; ++row) {
+    used += std::snprintf(fontName + used, sizeof fontName - used, "%s%d/%d",
+                          row == 0 ? " | " : " ", textExtent(widestRowTexts[row]), roomOf(row));
+  }
   return true;
 }
 
