@@ -132,7 +132,7 @@ static void tellStartFailed(const char* reason) {
   leaveLoop("crash loop");
   std::snprintf(reportedFailure, sizeof reportedFailure, "%s", reason);
   char what[kEventSize];
-  std::snprintf(what, sizeof what, "start failed: %s", reason);
+  std::snprintf(what, sizeof what, "start failed: %.*s", kEventSize - 15, reason);  // as it fits
   noteEvent(what);
 }
 
