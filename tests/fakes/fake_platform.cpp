@@ -363,12 +363,12 @@ void resetMonitorState() {
   maxTime = kNoValue;
   for (char* text : statusTexts) text[0] = '\0';
   pendingEventCount = 0;
-  reportedFailure[0] = '\0';
+  reportedFailure[0] = restartFailure[0] = '\0';
   endReported = false;
   droppedLines = 0;
   toldWithout[0] = '\0';
   runStartTick = loopLineTick = 0;
-  quickEnds = loopEnds = loopStarts = 0;
+  quickEnds = loopEnds = loopStarts = loopFailures = 0;
   loopLastEnd[0] = '\0';
   asocket = 0;
   sendCount = lastSendTime = 0;

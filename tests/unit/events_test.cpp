@@ -74,15 +74,16 @@ TEST(EventLines, ARestartThatKeepsFailingWritesOnceUntilSomethingChanges) {
   fake::failStartsBecause("not executable");  // something changed
   fake::failStarts(5);
   for (int pass = 0; pass < 6; ++pass) superviseOnce();
-  ASSERT_EQ(fake::eventLines(), 5);
-  EXPECT_EQ(what(3), "start failed: not executable");
-  EXPECT_EQ(what(4), "started, pid 1002");
+  ASSERT_EQ(fake::eventLines(), 7);  // the retries so far are counted before what is new
+  EXPECT_EQ(what(3).substr(0, 60), "crash loop: ended by itself 0 times, start failed 999 times,");
+  EXPECT_EQ(what(4), "start failed: not executable");
+  EXPECT_EQ(what(6), "started, pid 1002");
   fake::endChildAt(fake::now());
   fake::failStarts(3);
   for (int pass = 0; pass < 3; ++pass) superviseOnce();
-  ASSERT_EQ(fake::eventLines(), 7);  // after a success the same failure is news again
-  EXPECT_EQ(what(5), "ended by itself, exit code 0");
-  EXPECT_EQ(what(6), "start failed: not executable");
+  ASSERT_EQ(fake::eventLines(), 9);  // after a success the same failure is news again
+  EXPECT_EQ(what(7), "ended by itself, exit code 0");
+  EXPECT_EQ(what(8), "start failed: not executable");
 }
 
 TEST(EventLines, ReplacementsAndAProgramThatNeverStarts) {
@@ -142,6 +143,12 @@ TEST(EventLines, ALogThatCannotTakeALineCostsTheLineAndTheNextOneSaysSo) {
   fake::askForReport();
   superviseOnce();
   EXPECT_EQ(what(2), "status");
+  fake::refuseEventLines(1);
+  fake::askForReport();
+  superviseOnce();  // refused: one line
+  fake::askForReport();
+  superviseOnce();
+  EXPECT_EQ(what(3), "status (1 line dropped before this one)");
 }
 
 // Sums what the lines say of ends by themselves, one for each full line.
@@ -197,9 +204,10 @@ TEST(EventLines, WhatBreaksACrashLoopIsToldAfterTheCountsSoFar) {
   for (int pass = 0; pass < 50; ++pass) superviseOnce();
   fake::quitAt(fake::now());
   EXPECT_EQ(runLoop(), 1);
-  ASSERT_EQ(fake::eventLines(), 10);
+  ASSERT_EQ(fake::eventLines(), 11);
   EXPECT_EQ(what(7).substr(0, 28), "crash loop: ended by itself ");
   EXPECT_EQ(what(8), "start failed: not found");
-  EXPECT_EQ(what(9), "quit");
-  EXPECT_EQ(endsTold(), restarts - 49);  // failed attempts count as restarts, not as ends
+  EXPECT_EQ(what(9).substr(0, 59), "crash loop: ended by itself 0 times, start failed 48 times,");
+  EXPECT_EQ(what(10), "quit");
+  EXPECT_EQ(endsTold(), restarts - 49);  // 49 failed restarts retried; the last was not
 }

@@ -1,8 +1,12 @@
 // A hundred simulated days of faults: children that crash, hang, answer and fail to start,
 // strangers' datagrams (some too long to count), bursts of window input, and two wraps of the
-// tick counter. The invariants are checked after every pass of the loop.
+// tick counter. The invariants are checked after every pass of the loop. The same driver, with
+// crash loops, quits and a lost display added, then checks the record an operator reads.
 #include <algorithm>
+#include <cstdlib>
 #include <random>
+#include <regex>
+#include <string>
 
 #include "unit/alloc_counter.h"
 #include "unit/scenario.h"
@@ -16,9 +20,11 @@ std::mt19937_64 rng(20261207);
 
 uint64_t uniform(uint64_t low, uint64_t high) { return low + rng() % (high - low + 1); }
 
-void injectFault() {
+// With `forTheRecord`, also what shapes the event lines: crash loops, runs about as long as a
+// loop's runs may be, the reasons a start fails, requests for the texts.
+void injectFault(bool forTheRecord = false) {
   const uint64_t now = fake::now();
-  switch (uniform(0, 7)) {
+  switch (uniform(0, forTheRecord ? 11 : 7)) {
     case 0: fake::endChildAt(now + uniform(0, 120000)); break;
     case 1: fake::childAnswers(false); break;  // hangs
     case 2: fake::childAnswers(true); break;
@@ -32,6 +38,12 @@ void injectFault() {
       break;
     }
     case 6: fake::childRunsFor(uniform(0, 1) ? fake::kNever : uniform(0, 2 * 3600000)); break;
+    case 8: fake::childRunsFor(uniform(0, 30)); break;
+    case 9:  // about as long as a steady run, at times just as long
+      fake::childRunsFor(uniform(0, 2) == 0 ? uniform(9999, 10000) : uniform(5000, 13000));
+      break;
+    case 10: fake::failStartsBecause(uniform(0, 1) ? "not found" : "not executable"); break;
+    case 11: fake::askForReport(); break;
     default: break;
   }
 }
@@ -83,4 +95,121 @@ TEST(Soak, HundredDaysOfFaults) {
   EXPECT_GT(fake::dispatched(), 1000);
   std::printf("soak: %ld passes, %d restarts, %d forced restarts, %d starts, %d inputs\n", passes,
               restarts, noresponse, fake::starts(), fake::dispatched());
+}
+
+// --- The record: whatever happens, its lines add up to the counters they show ---
+
+namespace {
+
+// Groups: 1 what happened; 2, 3, 4 a summary's ends, failed starts and starts; 5 Restarts.
+const std::regex kLineForm(
+    R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (started, pid \d+|ended by itself, exit code \d+|)"
+    R"(start failed: [^|]+|replaced after six silent probe periods|status|quit|display lost|)"
+    R"((?:crash loop|running steadily again): ended by itself (\d+) times, (?:start failed )"
+    R"(([1-9]\d*) times, )?started (\d+) times since the last line; last end: exit code \d+))"
+    R"( \| Total: [^|]+ \| Time: [^|]+ \| Max: [^|]+ \| Ave: [^|]+ \| Restarts: (\d+) \| )"
+    R"(NoResponse: \d+$)");
+
+// What one run's lines told so far. A "start failed" line counts under Restarts after an end (a
+// failed restart), not at start-up or after a replacement (the first start's, NoResponse's).
+struct Told {
+  int lines = 0, quickInFull = 0, endSeenAt = -1;
+  int64_t restarts = 0, starts = 0, shownRestarts = 0;
+  bool afterEnd = false, loopLeft = false, endInFull = false;
+  std::string time, what;
+} told;
+
+int64_t count(const std::ssub_match& m) { return m.matched ? std::stoll(m.str()) : 0; }
+
+// `runMs`: how long the run lasted whose end this pass saw first, or -1.
+const char* checkLine(const std::string& line, int64_t runMs) {
+  std::smatch m;
+  if (!std::regex_match(line, m, kLineForm)) return "a line of no known form";
+  if (line.compare(0, 24, told.time) < 0) return "a line earlier than the one before";
+  told.time = line.substr(0, 24);
+  told.what = m[1].str();
+  told.shownRestarts = count(m[5]);
+  const bool ended = told.what.rfind("ended", 0) == 0, status = told.what == "status";
+  const bool started = told.what.rfind("started", 0) == 0;
+  const bool failed = told.what.rfind("start failed", 0) == 0;
+  const bool leaves = !ended && !started && !status;  // a crash loop, having told its counts
+  told.restarts += ended + count(m[2]) + count(m[3]) + (failed && told.afterEnd);
+  told.starts += started + count(m[4]);
+  told.endInFull |= ended;
+  told.loopLeft |= leaves;
+  if (ended || leaves) told.quickInFull = ended && runMs < 10000 ? told.quickInFull + 1 : 0;
+  if (told.quickInFull > 3) return "a crash loop's fourth quick end told in full";
+  told.afterEnd = ended || m[2].matched || (told.afterEnd && (failed || status));
+  return nullptr;
+}
+
+const char* checkNewLines(int64_t runMs) {
+  told.loopLeft = told.endInFull = false;
+  for (; told.lines < fake::eventLines(); ++told.lines) {
+    if (const char* broken = checkLine(fake::eventLine(told.lines), runMs)) return broken;
+  }
+  if (runMs >= 10000 && !told.endInFull) return "the end of a steady run not told in full";
+  if (told.restarts + loopEnds + loopFailures != restarts) return "restarts told and counted";
+  if (told.starts + loopStarts != fake::starts()) return "starts told and counted";
+  if (told.loopLeft && loopEnds + loopStarts + loopFailures != 0) return "counts left untold";
+  return nullptr;
+}
+
+const char* superviseAndCheck() {
+  const int startsBefore = fake::starts(), endsBefore = fake::childEndsSeen();
+  const uint64_t runStart = fake::lastStartAt();
+  superviseOnce();
+  if (fake::childEndsSeen() == endsBefore || told.endSeenAt == startsBefore)
+    return checkNewLines(-1);
+  told.endSeenAt = startsBefore;
+  return checkNewLines(static_cast<int64_t>(fake::now() - runStart));
+}
+
+bool startRecordedRun(uint64_t at) {
+  fake::reset("t.exe 40000 srv.exe", at);
+  fake::wantEventLines(true);
+  told = Told{};
+  return startUp(nullptr) && checkNewLines(-1) == nullptr;
+}
+
+// Ends the run by quit or by a lost display: its last line says how, with nothing left untold.
+const char* endRunAndStartAgain() {
+  const bool quit = uniform(0, 1) == 0;
+  if (quit) {
+    fake::quitAt(fake::now());
+    runLoop();
+  } else {
+    fake::windowCalls().displayLost();
+  }
+  if (const char* broken = checkNewLines(-1)) return broken;
+  if (told.what != (quit ? "quit" : "display lost")) return "a last line not saying how it ended";
+  if (told.shownRestarts != restarts || told.restarts != restarts ||
+      told.starts != fake::starts()) {
+    return "counts left untold at the end";
+  }
+  return startRecordedRun(fake::now()) ? nullptr : "start-up";
+}
+
+}  // namespace
+
+TEST(Soak, TheRecordAddsUpWhateverHappens) {
+  const char* given = std::getenv("TOLVANE_RECORD_SEED");
+  const uint64_t seed = given ? std::strtoull(given, nullptr, 10) : std::random_device{}();
+  rng.seed(seed);
+  const uint64_t t0 = (uint64_t{1} << 32) - 3 * 3600000;  // the tick counter wraps after 3 h
+  ASSERT_TRUE(startRecordedRun(t0));
+  const char* broken = nullptr;
+  for (int episode = 0; episode < 400 && broken == nullptr; ++episode) {
+    if (uniform(0, 40) == 0) broken = endRunAndStartAgain();
+    injectFault(true);
+    const uint64_t until = fake::now() + uniform(100, 90000);
+    for (int n = 0; fake::now() < until && n < 4000 && broken == nullptr; ++n) {
+      if (uniform(0, 300) == 0) fake::failStarts(1);  // the program gone for a moment
+      broken = superviseAndCheck();
+    }
+  }
+  if (broken == nullptr) broken = endRunAndStartAgain();
+  ASSERT_EQ(broken, nullptr) << "with TOLVANE_RECORD_SEED=" << seed << ": " << broken
+                             << "; the last line said: " << told.what;
+  EXPECT_GT(fake::now(), t0 + 3 * 3600000);  // past the wrap
 }

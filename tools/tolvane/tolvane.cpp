@@ -114,8 +114,11 @@ static void onSessionEnding() {
   endRecord("session ending");
 }
 
+// The display can break in the middle of a refresh: the rows are refreshed once more (for the
+// record alone) so that the last line shows every count.
 static void onDisplayLost() {
   killProcess();
+  updateWindow();
   endRecord("display lost");
 }
 
@@ -150,6 +153,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 #include "platform/posix.h"
 
 int main(int argc, char** argv) {
+  if (answerInfoRequest(argc, argv)) return 0;
   preparePosixProcess(argc, argv);
   return runMonitor(nullptr);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix.h"
 
 namespace {
 
@@ -98,4 +99,9 @@ bool writeEventLine(const char* line) {
 
 void closeEventLog() {}
 
-void reportRefusal(const char*) {}
+// One line saying why, then the usage: the operator typed something the monitor cannot run.
+void reportRefusal(const char* why) {
+  char text[512];
+  std::snprintf(text, sizeof text, "tolvane: %s\n%s", why, kUsage);
+  sayNow(STDERR_FILENO, text);
+}

@@ -65,15 +65,20 @@ static void noteEvent(const char* what) {
 
 static bool inLoop() { return quickEnds > kQuickEndsInFull; }
 
-// Every end and start the loop's lines leave out is counted in the next one, so that the ends
-// in all lines add up to the Restarts counter.
+// Every end, failed restart and start the lines leave out is counted in the next summary, so
+// that the ends and failed starts all lines tell add up to the Restarts counter.
 static void noteLoopCounts(const char* state) {
+  char failed[48] = "";
+  if (loopFailures != 0) {
+    std::snprintf(failed, sizeof failed, "start failed %d times, ", static_cast<int>(loopFailures));
+  }
   char what[kEventSize];
-  std::snprintf(what, sizeof what,
-                "%s: ended by itself %d times, started %d times since the last line; last end: %s",
-                state, static_cast<int>(loopEnds), static_cast<int>(loopStarts), loopLastEnd);
+  std::snprintf(
+      what, sizeof what,
+      "%s: ended by itself %d times, %sstarted %d times since the last line; last end: %s", state,
+      static_cast<int>(loopEnds), failed, static_cast<int>(loopStarts), loopLastEnd);
   noteEvent(what);
-  loopEnds = loopStarts = 0;
+  loopEnds = loopStarts = loopFailures = 0;
   loopLineTick = tickCount();
 }
 
@@ -81,10 +86,15 @@ static void summariseLoopIfDue() {
   if (tickCount() - loopLineTick >= kLoopSummaryPeriod) noteLoopCounts("crash loop");
 }
 
-// Something other than a quick end happened: what the loop's lines have not told yet is told
-// before it, and lines are written in full again.
+// What the lines have not told yet: a loop's counts, or failed restarts beyond the first.
+static void tellUntold(const char* state) {
+  if (loopEnds != 0 || loopStarts != 0 || loopFailures != 0) noteLoopCounts(state);
+}
+
+// Something other than a quick end happened: what the lines have not told yet is told before
+// it, and lines are written in full again.
 static void leaveLoop(const char* state) {
-  if (inLoop() && (loopEnds != 0 || loopStarts != 0)) noteLoopCounts(state);
+  tellUntold(state);
   quickEnds = 0;
 }
 
@@ -101,7 +111,7 @@ void writePendingEvents() {
 }
 
 void noteChildStarted() {
-  reportedFailure[0] = '\0';
+  reportedFailure[0] = restartFailure[0] = '\0';
   endReported = false;
   runStartTick = tickCount();
   if (!eventLinesWanted()) return;
@@ -110,25 +120,53 @@ void noteChildStarted() {
     summariseLoopIfDue();
     return;
   }
+  tellUntold("crash loop");  // failed restarts come before the start that ended them
   char what[kEventSize];
   std::snprintf(what, sizeof what, "started, pid %ld", childId(childProcess));
   noteEvent(what);
 }
 
-// A start that keeps failing the same way is retried on every pass: one line says it all.
-void noteStartFailed() {
-  const char* reason = startFailure();
-  if (!eventLinesWanted() || std::strcmp(reportedFailure, reason) == 0) return;
+// A start that keeps failing the same way is retried on every pass: one line says why, and the
+// further attempts are counted for the next summary.
+static void tellStartFailed(const char* reason) {
   leaveLoop("crash loop");
   std::snprintf(reportedFailure, sizeof reportedFailure, "%s", reason);
   char what[kEventSize];
-  std::snprintf(what, sizeof what, "start failed: %s", reason);
+  std::snprintf(what, sizeof what, "start failed: %.*s", kEventSize - 15, reason);  // as it fits
   noteEvent(what);
 }
 
-// The loop reports an ended child again on every pass while its restart fails.
+// A restart after an end that failed is counted under Restarts only when it is tried again, on
+// the next pass, and so told then; one that never is (the run ended first, or the probe took it
+// over) is neither. Any other failed start (the first, after a replacement, or the probe's
+// retry) is counted under NoResponse, if at all, and told at once.
+void noteStartFailed() {
+  const char* reason = startFailure();
+  if (!eventLinesWanted()) return;
+  if (childOpen) {
+    std::snprintf(restartFailure, sizeof restartFailure, "%s", reason);
+  } else if (std::strcmp(reportedFailure, reason) != 0) {
+    tellStartFailed(reason);
+  }
+}
+
+static void noteRestartRetried() {
+  if (std::strcmp(reportedFailure, restartFailure) == 0) {
+    countUp(loopFailures);
+  } else {
+    tellStartFailed(restartFailure);
+  }
+  restartFailure[0] = '\0';
+}
+
+// The loop reports an ended child again on every pass while its restart fails: each such pass
+// is a retry of the failed restart.
 void noteChildEnded() {
-  if (!eventLinesWanted() || endReported) return;
+  if (!eventLinesWanted()) return;
+  if (endReported) {
+    if (restartFailure[0] != '\0') noteRestartRetried();
+    return;
+  }
   endReported = true;
   char how[sizeof loopLastEnd];
   describeEnd(childProcess, how, sizeof how);
@@ -137,9 +175,10 @@ void noteChildEnded() {
   } else if (!inLoop() && ++quickEnds > kQuickEndsInFull) {
     loopLineTick = tickCount();  // the loop begins: its first summary comes a period later
   }
+  // The summaries that count this end, or the failed restarts after it, name it.
+  std::snprintf(loopLastEnd, sizeof loopLastEnd, "%s", how);
   if (inLoop()) {
     countUp(loopEnds);
-    std::snprintf(loopLastEnd, sizeof loopLastEnd, "%s", how);
     return;
   }
   char what[kEventSize];

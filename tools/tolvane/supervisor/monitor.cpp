@@ -22,6 +22,7 @@ char statusTexts[kStatusLabels][kTextSize];
 char pendingEvents[kMaxPendingEvents][kEventSize];
 int pendingEventCount;
 char reportedFailure[kEventSize];
+char restartFailure[kEventSize];
 bool endReported;
 uint32_t droppedLines;
 char toldWithout[kEventSize];
@@ -30,6 +31,7 @@ uint32_t runStartTick;
 int quickEnds;
 uint32_t loopLineTick;
 int32_t loopEnds, loopStarts;
+int32_t loopFailures;
 char loopLastEnd[64];
 
 SocketHandle asocket;

@@ -47,6 +47,7 @@ constexpr int kMaxPendingEvents = 4;
 extern char pendingEvents[kMaxPendingEvents][kEventSize];  // written after the next refresh
 extern int pendingEventCount;
 extern char reportedFailure[kEventSize];  // the failed start last written; empty after a success
+extern char restartFailure[kEventSize];   // a failed restart after an end, until it is retried
 extern bool endReported;                  // the current child's end has been noted
 extern uint32_t droppedLines;             // lines the log could not take since the last one it took
 extern char toldWithout[kEventSize];      // what the server runs without, as last written; "": all
@@ -60,7 +61,8 @@ extern uint32_t runStartTick;                   // tick at the current child's s
 extern int quickEnds;          // ends in a row after short runs; past kQuickEndsInFull: a loop
 extern uint32_t loopLineTick;  // tick of the loop's last line
 extern int32_t loopEnds, loopStarts;  // counted, not written, since the loop's last line
-extern char loopLastEnd[64];          // how the last counted end happened
+extern int32_t loopFailures;  // retried failed restarts counted, not written, since the last line
+extern char loopLastEnd[64];  // how the current child's, or else the last, end happened
 
 // Liveness probe.
 extern SocketHandle asocket;

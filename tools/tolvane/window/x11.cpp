@@ -8,11 +8,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "icon_argb.h"
+#include "platform/posix.h"
 #include "platform/x11_events.h"
 #include "version.h"
 #include "window/window.h"
@@ -38,11 +40,12 @@ enum AtomName {
   atomPid,
   atomIcon,
   atomTexts,
+  atomFont,
   atomCount
 };
 static const char* const atomNames[atomCount] = {
-    "WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME",  "UTF8_STRING",
-    "_NET_WM_PID",  "_NET_WM_ICON",     "_TOLVANE_TEXTS"};
+    "WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME",   "UTF8_STRING",
+    "_NET_WM_PID",  "_NET_WM_ICON",     "_TOLVANE_TEXTS", "_TOLVANE_FONT"};
 static Atom atoms[atomCount];
 
 static char szAppName[] = "Tolvane v" TOLVANE_VERSION;
@@ -79,13 +82,70 @@ static const char szQuit[] = "Quit";
   X(XSetIOErrorHandler)   \
   X(XSetWMProperties)     \
   X(XSetWMProtocols)      \
-  X(XTextWidth)
+  X(XTextExtents)
 
 static struct {
 #define DECLARE(name) decltype(&::name) name;
   XLIB_FUNCTIONS(DECLARE)
 #undef DECLARE
 } xlib;
+
+// Xft draws with the client's own fonts (fontconfig's sans-serif), so the window looks the same
+// on any X server, also one that holds no font but its built-in "fixed" (a bare Xvfb). It is
+// loaded when there, like Xlib; its few types are declared here as the library's ABI has them,
+// so that building needs no Xft headers.
+extern "C" {
+struct XftFont {
+  int ascent, descent, height, max_advance_width;
+  void* charset;
+  void* pattern;
+};
+struct XftDraw;
+struct XftRenderColor {
+  unsigned short red, green, blue, alpha;
+};
+struct XftColor {
+  unsigned long pixel;
+  XftRenderColor color;
+};
+struct XftGlyphInfo {
+  unsigned short width, height;
+  short x, y, xOff, yOff;
+};
+XftFont* XftFontOpenName(Display*, int, const char*);
+void XftFontClose(Display*, XftFont*);
+void XftTextExtents8(Display*, XftFont*, const unsigned char*, int, XftGlyphInfo*);
+XftDraw* XftDrawCreate(Display*, Drawable, Visual*, Colormap);
+Bool XftDrawSetClipRectangles(XftDraw*, int, int, const XRectangle*, int);
+void XftDrawString8(XftDraw*, const XftColor*, XftFont*, int, int, const unsigned char*, int);
+Bool XftColorAllocValue(Display*, Visual*, Colormap, const XftRenderColor*, XftColor*);
+}
+
+#define XFT_FUNCTIONS(X)      \
+  X(XftFontOpenName)          \
+  X(XftFontClose)             \
+  X(XftTextExtents8)          \
+  X(XftDrawCreate)            \
+  X(XftDrawSetClipRectangles) \
+  X(XftDrawString8)           \
+  X(XftColorAllocValue)
+
+static struct {
+#define DECLARE(name) decltype(&::name) name;
+  XFT_FUNCTIONS(DECLARE)
+#undef DECLARE
+} xft;
+
+static bool loadXft() {
+  void* library = dlopen("libXft.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return false;
+#define LOAD(name)                                                       \
+  xft.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  if (xft.name == nullptr) return false;
+  XFT_FUNCTIONS(LOAD)
+#undef LOAD
+  return true;
+}
 
 static bool loadXlib() {
   const char* name = std::getenv("DISPLAY");
@@ -105,7 +165,17 @@ static bool headless;     // no display, or none wanted: the monitor runs withou
 static Window window;     // 0 until createMainWindow
 static Pixmap canvas;     // always holds the whole client area as it should look
 static GC gc;
-static XFontStruct* font;
+
+// The text font: an Xft font when one fits, else a core font. The window publishes which, and
+// how far each row's widest text reaches of the width the row shows (_TOLVANE_FONT):
+// "xft sans-serif:pixelsize=10 | 135/190 ... 96/100" (or "core NAME | ...").
+static XftFont* xftFont;
+static XftDraw* xftDraw;
+static XftColor xftText;
+static XFontStruct* coreFont;
+static int fontAscent, fontDescent;
+static char fontName[256];
+static XRectangle textClip;  // where the control being painted may draw its text
 
 static XRectangle rects[ctlCount];
 static int controlCount;  // controls made: the label and Quit, then the rows if asked for
@@ -113,16 +183,19 @@ static const char* programText = "";  // owned by the caller for the life of the
 static char rowTexts[kRows][kStatusTextSize];
 static char joinedTexts[2048 + ctlCount * kStatusTextSize];  // all texts, '\n' between them
 
-static bool buttonHeld;  // button 1 went down on Quit and has not come up yet
-static bool buttonSunk;  // Quit is drawn pressed: held, with the pointer over it
+static bool displayGone;  // the connection broke: nothing may be sent on it any more
+static bool buttonHeld;   // button 1 went down on Quit and has not come up yet
+static bool buttonSunk;   // Quit is drawn pressed: held, with the pointer over it
 static bool quitRequested;
 static WindowCalls calls;
 
 void setWindowCalls(const WindowCalls& given) { calls = given; }
 
 // A monitor that lost its display can no longer be told to quit: it must not leave its server
-// running unsupervised.
+// running unsupervised. Xlib exits when this returns, so it never does. The monitor's last words
+// may refresh the rows first, which then go nowhere.
 static int onDisplayLost(Display*) {
+  displayGone = true;
   if (calls.displayLost != nullptr) calls.displayLost();
   endChildrenAndExit(1);
 }
@@ -130,12 +203,6 @@ static int onDisplayLost(Display*) {
 // A failed request costs at most a wrong picture; Xlib's default handler would exit and leave the
 // server running unsupervised.
 static int onRequestFailed(Display*, XErrorEvent*) { return 0; }
-
-// Once, at start-up: written only if it can go at once, since nobody may be reading.
-static void say(int fd, const char* text, size_t length) {
-  pollfd p = {fd, POLLOUT, 0};
-  if (poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0) (void)!write(fd, text, length);
-}
 
 // Most servers run where no display is: the monitor then works without a window and tells its
 // operator what happens in event lines instead.
@@ -147,8 +214,6 @@ static bool headlessAsked() {
 bool initClass(InstanceHandle) {
   if (!headlessAsked() && loadXlib()) display = xlib.XOpenDisplay(nullptr);
   if (display == nullptr) {
-    static const char notice[] = "no display: running without a window\n";
-    if (!headlessAsked()) say(STDERR_FILENO, notice, sizeof notice - 1);
     headless = true;
     return true;
   }
@@ -215,15 +280,26 @@ static void setWindowProperties() {
   const unsigned long pid = static_cast<unsigned long>(getpid());
   setCardinals(atoms[atomPid], &pid, 1);
   setCardinals(atoms[atomIcon], iconPixels, sizeof iconPixels / sizeof iconPixels[0]);
+  setUtf8Property(atoms[atomFont], fontName, static_cast<int>(std::strlen(fontName)));
 }
 
 static void makeCanvas() {
-  canvas = xlib.XCreatePixmap(display, window, kWidth, kHeight,
-                              DefaultDepth(display, DefaultScreen(display)));
+  const int screen = DefaultScreen(display);
+  canvas = xlib.XCreatePixmap(display, window, kWidth, kHeight, DefaultDepth(display, screen));
   XGCValues values = {};
   values.graphics_exposures = False;  // the canvas is never partly missing
-  values.font = font->fid;
-  gc = xlib.XCreateGC(display, canvas, GCGraphicsExposures | GCFont, &values);
+  unsigned long mask = GCGraphicsExposures;
+  if (coreFont != nullptr) {
+    values.font = coreFont->fid;
+    mask |= GCFont;
+  }
+  gc = xlib.XCreateGC(display, canvas, mask, &values);
+  if (xftFont == nullptr) return;
+  xftDraw = xft.XftDrawCreate(display, canvas, DefaultVisual(display, screen),
+                              DefaultColormap(display, screen));
+  const XftRenderColor black = {0, 0, 0, 0xffff};
+  xft.XftColorAllocValue(display, DefaultVisual(display, screen), DefaultColormap(display, screen),
+                         &black, &xftText);
 }
 
 static void makeControl(int x, int y, int width, int height) {
@@ -245,6 +321,93 @@ static void makeStatusRows(int left) {
   makeRow(labelAve, "Ave:", left + 10, 80, 200, 20);
   makeRow(labelRestart, "Restart:", left + 200, 35, 100, 20);
   makeRow(labelNoresponse, "NoResponse:", left + 200, 50, 100, 20);
+}
+
+// --- the font: every row's widest text must fit what the row shows of it ---
+
+// The longest text each row shows in years of running: 999 days, 99,999 restarts.
+static const char* const widestRowTexts[kRows] = {"Total: 999 day 23 hr 59 min",
+                                                  "Time: 999 day 23 hr 59 min",
+                                                  "Max: 999 day 23 hr 59 min",
+                                                  "Ave: 999 day 23 hr 59 min",
+                                                  "Restarts: 99999",
+                                                  "NoResponse: 99999"};
+
+// The width a row shows: the right-hand column, painted after the left-hand rows, covers them
+// from where it begins.
+static int roomOf(int row) {
+  const XRectangle& rect = rects[ctlFirstRow + row];
+  const int rightColumn = rects[ctlFirstRow + labelRestart].x;
+  return rect.x < rightColumn ? std::min<int>(rect.width, rightColumn - rect.x) : rect.width;
+}
+
+// How far a text reaches from where it starts: its last glyph's advance or ink, whichever is
+// further.
+static int textExtent(const char* chars) {
+  const int length = static_cast<int>(std::strlen(chars));
+  if (xftFont != nullptr) {
+    XftGlyphInfo glyphs;
+    xft.XftTextExtents8(display, xftFont, reinterpret_cast<const unsigned char*>(chars), length,
+                        &glyphs);
+    return std::max(glyphs.xOff, static_cast<short>(glyphs.width - glyphs.x));
+  }
+  int direction, ascent, descent;
+  XCharStruct overall;
+  xlib.XTextExtents(coreFont, chars, length, &direction, &ascent, &descent, &overall);
+  return std::max(overall.width, overall.rbearing);
+}
+
+static bool rowsFit() {
+  for (int row = 0; row < controlCount - ctlFirstRow; ++row) {
+    if (textExtent(widestRowTexts[row]) > roomOf(row)) return false;
+  }
+  return true;
+}
+
+// The system's sans-serif at the size of the Windows dialog font (11 pixels), or the largest
+// smaller size at which the rows fit.
+static bool chooseXftFont() {
+  if (!loadXft()) return false;
+  for (int size = 11; size >= 8; --size) {
+    char pattern[64];
+    std::snprintf(pattern, sizeof pattern, "sans-serif:pixelsize=%d", size);
+    xftFont = xft.XftFontOpenName(display, DefaultScreen(display), pattern);
+    if (xftFont == nullptr) return false;
+    if (rowsFit()) {
+      std::snprintf(fontName, sizeof fontName, "xft %s", pattern);
+      return true;
+    }
+    xft.XftFontClose(display, xftFont);
+    xftFont = nullptr;
+  }
+  return false;
+}
+
+// Without Xft: the first of the server's fonts that is there and fits. "fixed" is on every X
+// server; at 6 pixels a character it cuts the last pixels of NoResponse from 10,000 on.
+static bool chooseCoreFont() {
+  static const char* const names[] = {"-*-helvetica-medium-r-normal--11-*-*-*-p-*-iso8859-1",
+                                      "-*-helvetica-medium-r-normal--10-*-*-*-p-*-iso8859-1", "5x8",
+                                      "fixed"};
+  for (const char* name : names) {
+    coreFont = xlib.XLoadQueryFont(display, name);
+    if (coreFont == nullptr) continue;
+    std::snprintf(fontName, sizeof fontName, "core %s", name);
+    if (rowsFit() || std::strcmp(name, "fixed") == 0) return true;
+  }
+  return false;
+}
+
+static bool chooseFont() {
+  if (!chooseXftFont() && !chooseCoreFont()) return false;
+  fontAscent = xftFont != nullptr ? xftFont->ascent : coreFont->ascent;
+  fontDescent = xftFont != nullptr ? xftFont->descent : coreFont->descent;
+  size_t used = std::strlen(fontName);
+  for (int row = 0; row < controlCount - ctlFirstRow && used < sizeof fontName; ++row) {
+    used += std::snprintf(fontName + used, sizeof fontName - used, "%s%d/%d",
+                          row == 0 ? " | " : " ", textExtent(widestRowTexts[row]), roomOf(row));
+  }
+  return true;
 }
 
 static void makeControls(bool withStatusRows) {
@@ -300,15 +463,22 @@ static void frame(Grey topLeft, Grey bottomRight, int left, int top, int right, 
 }
 
 static void text(const char* chars, int x, int baseline) {
+  const int length = static_cast<int>(std::strlen(chars));
+  if (xftDraw != nullptr) {
+    xft.XftDrawSetClipRectangles(xftDraw, 0, 0, &textClip, 1);
+    xft.XftDrawString8(xftDraw, &xftText, xftFont, x, baseline,
+                       reinterpret_cast<const unsigned char*>(chars), length);
+    return;
+  }
   xlib.XSetForeground(display, gc, greyPixels[greyText]);
-  xlib.XDrawString(display, canvas, gc, x, baseline, chars, static_cast<int>(std::strlen(chars)));
+  xlib.XDrawString(display, canvas, gc, x, baseline, chars, length);
 }
 
 // A static's text starts at its top left corner and is cut at its edges.
 static void paintLabel(int control) {
   const XRectangle& rect = rects[control];
   fill(greyFace, rect);
-  text(controlText(control), rect.x, rect.y + font->ascent);
+  text(controlText(control), rect.x, rect.y + fontAscent);
 }
 
 static void paintButton(const XRectangle& rect) {
@@ -323,16 +493,17 @@ static void paintButton(const XRectangle& rect) {
     frame(greyHighlight, greyDarkShadow, rect.x, rect.y, right, bottom);
     frame(greyLight, greyShadow, rect.x + 1, rect.y + 1, right - 1, bottom - 1);
   }
-  const int width = xlib.XTextWidth(font, szQuit, sizeof szQuit - 1);
-  const int height = font->ascent + font->descent;
+  const int width = textExtent(szQuit);
+  const int height = fontAscent + fontDescent;
   text(szQuit, rect.x + (rect.width - width) / 2 + shift,
-       rect.y + (rect.height - height) / 2 + font->ascent + shift);
+       rect.y + (rect.height - height) / 2 + fontAscent + shift);
 }
 
 static void paintControl(int control, const XRectangle& area) {
   XRectangle clip;
   if (!intersect(rects[control], area, &clip)) return;
   xlib.XSetClipRectangles(display, gc, 0, 0, &clip, 1, Unsorted);
+  textClip = clip;
   if (control == ctlQuit) {
     paintButton(rects[control]);
   } else {
@@ -351,15 +522,17 @@ static void paintArea(const XRectangle& area) {
 }
 
 bool createMainWindow(const char* programLabel, bool withStatusRows) {
-  if (headless) return true;
+  if (headless) {
+    if (!headlessAsked()) sayNow(STDERR_FILENO, "no display: running without a window\n");
+    return true;
+  }
   programText = programLabel;
-  font = xlib.XLoadQueryFont(display, "fixed");
-  if (font == nullptr) return false;
+  makeControls(withStatusRows);
+  if (!chooseFont()) return false;
   allocateGreys();
   makeTopLevel();
   setWindowProperties();
   makeCanvas();
-  makeControls(withStatusRows);
   publishTexts();
   paintArea({0, 0, kWidth, kHeight});
   return true;
@@ -373,7 +546,7 @@ void showMainWindow() {
 
 void setStatusText(StatusLabel label, const char* text) {
   const int control = ctlFirstRow + label;
-  if (control >= controlCount) return;  // the rows were not made
+  if (control >= controlCount || displayGone) return;  // no rows, or nowhere to show them
   // Every row comes again when one changed; this window repaints what overlaps a changed row
   // itself, so an unchanged one costs nothing.
   if (std::strcmp(rowTexts[label], text) == 0) return;
