@@ -1,5 +1,6 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
-.PHONY: all setup windows windows64 native linux test demo demo-linux bench bench-linux run release clean
+.PHONY: all setup windows windows64 native linux test demo demo-linux bench bench-linux run release \
+	install uninstall clean
 
 all: windows
 
@@ -46,10 +47,21 @@ run: export TOLVANE_ARGS = $(ARGS)
 run: windows
 	@scripts/run
 
-# build/release/tolvane-VERSION-win32.zip (the exe, README.md, SHA256SUMS), rebuilt bit for bit
-# from the same sources and tools; prints its path and the exe's and zip's checksums.
-release: windows
+# build/release/tolvane-VERSION-win32.zip (the exe, README.md, SHA256SUMS) and
+# build/release/tolvane_VERSION_amd64.deb, rebuilt bit for bit from the same sources and tools;
+# prints their paths and checksums.
+release: windows linux
 	@scripts/release
+	@scripts/release-deb
+
+# The Linux monitor (stripped), its service unit and its manual page, under PREFIX (staged under
+# DESTDIR if given); uninstall removes exactly those files.
+PREFIX ?= /usr/local
+install: linux
+	@scripts/install "$(DESTDIR)" "$(PREFIX)"
+
+uninstall:
+	@scripts/install --uninstall "$(DESTDIR)" "$(PREFIX)"
 
 clean:
 	rm -rf build
