@@ -47,7 +47,8 @@ run: export TOLVANE_ARGS = $(ARGS)
 run: windows
 	@scripts/run
 
-# build/release/tolvane-VERSION-win32.zip (the exe, README.md, SHA256SUMS) and
+# build/release/tolvane-VERSION-win32.zip (the exe, the front and Windows pages as text, the
+# window's picture, SHA256SUMS) and
 # build/release/tolvane_VERSION_amd64.deb, rebuilt bit for bit from the same sources and tools;
 # prints their paths and checksums.
 release: windows linux
