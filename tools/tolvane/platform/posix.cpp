@@ -252,11 +252,15 @@ int killHeldProcesses() {
     p = end;
     const pid_t pid = static_cast<pid_t>(number);
     if (pid <= 0 || isRunningChild(pid)) continue;
-    if (!isEnding(pid)) {
-      if (!carriesMark(pid)) continue;
+    // The mark first: one that loses its memory meanwhile (one just killed, on another core)
+    // then shows as ending, where the other order would take it for unmarked and not wait.
+    const bool marked = carriesMark(pid);
+    if (isEnding(pid)) {
+      ++found;
+    } else if (marked) {
       kill(pid, SIGKILL);
+      ++found;
     }
-    ++found;
   }
   return found;
 }
