@@ -100,8 +100,15 @@ void catchSignal(int signal, void (*handler)(int), int flags) {
 // On Linux a monitor is also stopped by signals (a service manager's TERM, Ctrl-C, a closed
 // terminal). Each is taken as Quit, so the server is terminated rather than left unsupervised.
 // USR1 asks for the current texts, and a closed log pipe must not end the monitor.
-// A stop is not restarted past: it cuts short whatever call it arrives in.
+// A stop is not restarted past: it cuts short whatever call it arrives in. What the monitor's
+// starter left blocked is unblocked first, or a stop would never arrive; and a SIGCHLD it left
+// ignored is restored, or the kernel would reap the servers itself: their ends would read "not
+// known", and a server's pid could name another process while its group is still to be killed.
 void catchSignals() {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  catchSignal(SIGCHLD, SIG_DFL, 0);
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   catchSignal(SIGTERM, onStopSignal, 0);
   catchSignal(SIGINT, onStopSignal, 0);
