@@ -213,6 +213,24 @@ bool carriesMark(pid_t pid) {
   return found;
 }
 
+// What a file of /proc holds, at most `size` - 1 bytes, ended by 0; false when it cannot be
+// opened (a process gone, or one the monitor may not look at).
+bool readProcFile(const char* path, char* text, size_t size) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t length = read(fd, text, size - 1);
+  close(fd);
+  text[length > 0 ? length : 0] = '\0';
+  return true;
+}
+
+// Where the kernel lists this process's children, if it keeps that list.
+const char* childListPath() {
+  static char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
+  return path;
+}
+
 // Whether the held process `pid` has ended or is ending: a zombie, or one whose memory is gone
 // already (and with it the environment that would show its mark). It is waited for, since it
 // may not have handed on its own children yet, and never signalled.
@@ -220,11 +238,7 @@ bool isEnding(pid_t pid) {
   static char text[1024];
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t length = read(fd, text, sizeof text - 1);
-  close(fd);
-  text[length > 0 ? length : 0] = '\0';
+  if (!readProcFile(path, text, sizeof text)) return false;
   const char* fields = std::strrchr(text, ')');  // after the name, which may hold anything
   char state;
   unsigned long size;  // of its memory (vsize): 0 once it is released
@@ -244,14 +258,8 @@ bool isEnding(pid_t pid) {
 // kill ends them.
 int killHeldProcesses() {
   static char list[4096];
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  const ssize_t length = read(fd, list, sizeof list - 1);
-  close(fd);
+  if (!readProcFile(childListPath(), list, sizeof list)) return 0;
   int found = 0;
-  list[length > 0 ? length : 0] = '\0';
   for (char* p = list; *p != '\0';) {
     char* end;
     const long number = std::strtol(p, &end, 10);
@@ -494,9 +502,7 @@ static void checkChildList() {
   static bool checked;
   if (checked) return;
   checked = true;
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
-  if (access(path, R_OK) == 0) return;
+  if (access(childListPath(), R_OK) == 0) return;
   static const char notice[] =
       "tolvane: no list of this process's children (/proc/self/task/PID/children): what leaves "
       "the server's process group is not ended with it\n";

@@ -25,26 +25,19 @@ static HFONT hFont;  // every control's font, made with the first control and ke
 
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
 
-// Each row's widest realistic text (999 days, 99,999 restarts) and the room it has: a left-hand
-// row shows 190 px before the right-hand column covers it, a right-hand one its whole 100.
-static const struct {
-  const char* text;
-  int room;
-} kWidestRows[] = {{"Total: 999 day 23 hr 59 min", 190},
-                   {"Time: 999 day 23 hr 59 min", 190},
-                   {"Max: 999 day 23 hr 59 min", 190},
-                   {"Ave: 999 day 23 hr 59 min", 190},
-                   {"Restarts: 99999", 100},
-                   {"NoResponse: 99999", 100}};
+// The room each row has for its text: a left-hand row shows 190 px before the right-hand column
+// covers it, a right-hand one its whole 100.
+static const int kRowRoom[kStatusLabels] = {190, 190, 190, 190, 100, 100};
 
 constexpr LONG kSmallestHeight = 8;  // pixels; a font cut further would not be read
 
 static bool rowsFit(HDC dc, HFONT font) {
   const HGDIOBJ old = SelectObject(dc, font);
   bool fit = true;
-  for (const auto& row : kWidestRows) {
+  for (int row = 0; row < kStatusLabels; ++row) {
+    const char* text = kWidestRowTexts[row];
     SIZE size;
-    if (GetTextExtentPoint32A(dc, row.text, lstrlenA(row.text), &size) && size.cx > row.room) {
+    if (GetTextExtentPoint32A(dc, text, lstrlenA(text), &size) && size.cx > kRowRoom[row]) {
       fit = false;
     }
   }

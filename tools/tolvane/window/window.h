@@ -10,6 +10,12 @@ enum StatusLabel { labelTotal, labelCurrent, labelMax, labelAve, labelRestart, l
 constexpr int kStatusLabels = 6;
 constexpr int kStatusTextSize = 100;  // a row's text, terminator included
 
+/// Each row's widest text in years of running (999 days, 99,999 restarts), by StatusLabel: the
+/// window's font must show each one whole.
+inline constexpr const char* kWidestRowTexts[kStatusLabels] = {
+    "Total: 999 day 23 hr 59 min", "Time: 999 day 23 hr 59 min", "Max: 999 day 23 hr 59 min",
+    "Ave: 999 day 23 hr 59 min",   "Restarts: 99999",            "NoResponse: 99999"};
+
 /// What only the window learns of, handed to the monitor as it happens. The system may hold
 /// this thread in a loop of its own (a window being moved or sized, an open menu), in which the
 /// monitor's loop does not run; and the run may be ended from outside, where the process can end

@@ -68,6 +68,7 @@ static const char szQuit[] = "Quit";
   X(XDrawString)          \
   X(XFillRectangle)       \
   X(XFlush)               \
+  X(XFreeFont)            \
   X(XInternAtoms)         \
   X(XLoadQueryFont)       \
   X(XMapWindow)           \
@@ -325,14 +326,6 @@ static void makeStatusRows(int left) {
 
 // --- the font: every row's widest text must fit what the row shows of it ---
 
-// The longest text each row shows in years of running: 999 days, 99,999 restarts.
-static const char* const widestRowTexts[kRows] = {"Total: 999 day 23 hr 59 min",
-                                                  "Time: 999 day 23 hr 59 min",
-                                                  "Max: 999 day 23 hr 59 min",
-                                                  "Ave: 999 day 23 hr 59 min",
-                                                  "Restarts: 99999",
-                                                  "NoResponse: 99999"};
-
 // The width a row shows: the right-hand column, painted after the left-hand rows, covers them
 // from where it begins.
 static int roomOf(int row) {
@@ -359,7 +352,7 @@ static int textExtent(const char* chars) {
 
 static bool rowsFit() {
   for (int row = 0; row < controlCount - ctlFirstRow; ++row) {
-    if (textExtent(widestRowTexts[row]) > roomOf(row)) return false;
+    if (textExtent(kWidestRowTexts[row]) > roomOf(row)) return false;
   }
   return true;
 }
@@ -394,6 +387,8 @@ static bool chooseCoreFont() {
     if (coreFont == nullptr) continue;
     std::snprintf(fontName, sizeof fontName, "core %s", name);
     if (rowsFit() || std::strcmp(name, "fixed") == 0) return true;
+    xlib.XFreeFont(display, coreFont);
+    coreFont = nullptr;
   }
   return false;
 }
@@ -405,7 +400,7 @@ static bool chooseFont() {
   size_t used = std::strlen(fontName);
   for (int row = 0; row < controlCount - ctlFirstRow && used < sizeof fontName; ++row) {
     used += std::snprintf(fontName + used, sizeof fontName - used, "%s%d/%d",
-                          row == 0 ? " | " : " ", textExtent(widestRowTexts[row]), roomOf(row));
+                          row == 0 ? " | " : " ", textExtent(kWidestRowTexts[row]), roomOf(row));
   }
   return true;
 }
