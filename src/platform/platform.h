@@ -1,5 +1,6 @@
 // What the supervisor needs from the operating system, and nothing more.
-// The product links win32.cpp; the unit tests link a scripted fake with the same functions.
+// The product links the win32_*.cpp files (posix_*.cpp on Linux), one concern each; the unit tests
+// link a scripted fake with the same functions.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
-// The status window as the supervisor sees it. The product links win32.cpp (or x11.cpp on
-// Linux); the unit tests link a fake that records what would be shown. Nothing here reads the
-// monitor's state: the core hands over every text it wants shown.
+// The status window as the supervisor sees it. The product links win32.cpp (or the x11_*.cpp
+// files on Linux); the unit tests link a fake that records what would be shown. Nothing here
+// reads the monitor's state: the core hands over every text it wants shown.
 #pragma once
 
 #include "platform/platform.h"
