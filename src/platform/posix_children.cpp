@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "platform/posix_internal.h"
-#include "platform/x11_events.h"
 
 Child children[kChildSlots];
 
@@ -102,14 +101,6 @@ static void killGroup(Child& c) {
 }
 
 void terminateChild(ChildHandle handle) { killGroup(*childOf(handle)); }
-
-void endChildrenAndExit(int code) {
-  for (Child& c : children) {
-    if (c.pid != 0) killGroup(c);
-  }
-  endHeldProcesses();
-  _exit(code);
-}
 
 void releaseChild(ChildHandle handle) {
   Child& c = *childOf(handle);

@@ -13,7 +13,3 @@ void dispatchWindowEvent();
 
 /// True once after Quit was pressed or the window manager closed the window.
 bool takeQuitRequest();
-
-/// Ends every child's process group and exits with `code` at once: for a monitor that has lost
-/// its display and can no longer be told to quit.
-[[noreturn]] void endChildrenAndExit(int code);

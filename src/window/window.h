@@ -23,7 +23,7 @@ inline constexpr const char* kWidestRowTexts[kStatusLabels] = {
 struct WindowCalls {
   void (*heldSecond)();     // a second passed while the thread was held: one pass of the loop
   void (*sessionEnding)();  // the session ends: the system may end the process after this
-  void (*displayLost)();    // the display is gone: nothing can ask the monitor to quit any more
+  void (*displayLost)();    // the display is gone: end as at a quit; the process then exits (1)
 };
 void setWindowCalls(const WindowCalls& calls);
 

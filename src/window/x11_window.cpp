@@ -12,7 +12,6 @@
 
 #include "icon_argb.h"
 #include "platform/posix.h"
-#include "platform/x11_events.h"
 #include "version.h"
 #include "window/x11_internal.h"
 
@@ -41,12 +40,13 @@ static WindowCalls calls;
 void setWindowCalls(const WindowCalls& given) { calls = given; }
 
 // A monitor that lost its display can no longer be told to quit: it must not leave its server
-// running unsupervised. Xlib exits when this returns, so it never does. The monitor's last words
-// may refresh the rows first, which then go nowhere.
+// running unsupervised. Xlib exits when this returns, so it never does: the monitor ends its
+// server and its record as at a quit, and exits as after one. Its last words may refresh the
+// rows first, which then go nowhere.
 static int onDisplayLost(Display*) {
   displayGone = true;
   if (calls.displayLost != nullptr) calls.displayLost();
-  endChildrenAndExit(1);
+  _exit(1);
 }
 
 // A failed request costs at most a wrong picture; Xlib's default handler would exit and leave the
