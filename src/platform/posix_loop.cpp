@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "platform/posix_internal.h"
-#include "platform/x11_events.h"
+#include "window/x11_events.h"
 
 int64_t nowMs() {
   timespec t;

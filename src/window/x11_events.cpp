@@ -1,6 +1,6 @@
 // The X11 window's events, which are the Linux monitor's input: its drawing, the Quit button
 // and the window manager's close.
-#include "platform/x11_events.h"
+#include "window/x11_events.h"
 
 #include <X11/Xlib.h>
 
