@@ -69,10 +69,22 @@ static void onIdleSecond() {
   updateWindow();
 }
 
+// A closed handle is never waited on: after a forced stop whose restart failed there is no child
+// to watch, and the probe retries the start. Rows the window has not been handed yet come due
+// within a kRowsPeriod: the wait wakes for them, hands them over and waits out the rest of its
+// time, so that this wake-up is no idle second.
 static Wake waitOnce(uint32_t ms) {
-  // A closed handle is never waited on: after a forced stop whose restart failed there is no
-  // child to watch, and the probe retries the start.
-  return waitForChildOrInput(childOpen ? &childProcess : nullptr, ms);
+  const uint32_t start = tickCount();
+  for (;;) {
+    const uint32_t waited = tickCount() - start;
+    const uint32_t left = waited < ms ? ms - waited : 0;
+    const uint32_t due = rowsDueIn();
+    const ChildHandle* child = childOpen ? &childProcess : nullptr;
+    if (due >= left) return waitForChildOrInput(child, left);
+    const Wake woken = waitForChildOrInput(child, due);
+    if (woken != Wake::timeout) return woken;
+    showWaitingRows();
+  }
 }
 
 bool superviseOnce() {

@@ -13,6 +13,8 @@ constexpr int kDatagramSize = 256;          // a reply; a longer datagram is not
 constexpr uint32_t kProbePeriod = 8000;     // ms
 constexpr uint32_t kSilentPeriodsAllowed = 5;
 constexpr uint32_t kWaitMs = 1000;
+constexpr uint32_t kRowsPeriod = 100;  // ms; the window is handed its rows at most this often
+constexpr uint32_t kNoRowsDue = UINT32_MAX;
 constexpr uint32_t kMinute = 60000;       // ms
 constexpr int32_t kNoValue = 2147483647;  // maxTime before any run was measured
 
@@ -38,8 +40,13 @@ extern uint32_t totalTime, totalTicks,
 extern uint32_t curTime, curTicks, curCount;  // since the current child started
 extern int32_t maxTime;                       // longest run so far; kNoValue before any child ran
 
-// The statistics rows' texts as last handed to the window; empty before the first refresh.
+// The statistics rows' texts as of the last refresh, which event lines carry; empty before the
+// first refresh. The window gets them at most once a kRowsPeriod.
 extern char statusTexts[kStatusLabels][kTextSize];
+extern char shownTexts[kStatusLabels][kTextSize];  // as last handed to the window
+extern uint32_t rowsShownAt;                       // tick of that hand-over
+extern bool rowsShown;    // the window has been handed the rows at least once
+extern bool rowsWaiting;  // statusTexts hold a change the window has not been handed yet
 
 // Event lines, for an operator who reads a log rather than a window.
 constexpr int kEventSize = 224;  // what happened, without the time and the texts
@@ -73,7 +80,7 @@ extern uint32_t lastSendTime;  // tick of the last period's end or of the last r
 int runMonitor(InstanceHandle instance);
 bool startUp(InstanceHandle instance);
 extern const char* refusal;  // why start-up refused to go on; null until it does
-bool superviseOnce();  // false once the quit message arrived
+bool superviseOnce();        // false once the quit message arrived
 int runLoop();
 
 // Command line.
@@ -93,7 +100,9 @@ void tellWhatTheServerLacks();  // a line, when what the server runs without has
 void updateWindow();
 void advanceClocks();
 uint32_t averageRun();
-void showStatus();  // hands the window all six rows, in order, when any of their texts changed
+void showStatus();       // hands the window all six rows, in order, when any of their texts changed
+uint32_t rowsDueIn();    // ms until rows the window has not been handed are due; kNoRowsDue: none
+void showWaitingRows();  // hands the window the rows it has not been handed, if any
 // Whole minutes as "D day H hr M min", "H hr M min" or "M min". The text lives in one static
 // buffer: each call overwrites the previous result.
 const char* formatTime(uint32_t minutes);
@@ -107,7 +116,7 @@ void noteStartFailed();
 void noteChildEnded();  // the current child's end; once per child however often it is retried
 void noteReplaced();
 void writePendingEvents();
-void writeEventNow(const char* what);  // at once, with the texts as last shown
+void writeEventNow(const char* what);   // at once, with the texts as last shown
 void writeLastLines(const char* what);  // what is not told yet, then the run's last line
 void formatUtc(uint64_t msSinceEpoch, char* text, int size);
 
