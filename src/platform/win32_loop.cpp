@@ -9,6 +9,9 @@ uint32_t tickCount() { return GetTickCount(); }
 
 const char* processCommandLine() { return GetCommandLineA(); }
 
+// Any word is a port, read as atoi reads it: operators' shortcuts rely on that.
+const char* portRefusal(const char*) { return nullptr; }
+
 uint64_t wallClockMs() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

@@ -39,6 +39,7 @@ int datagramsWaiting();
 
 // Start-up steps that can be made to fail: "class", "socket", "bind", "nonblock", "window".
 void failStep(const char* step);
+void refusePorts(const char* why);  // the platform refuses every port word, saying `why`
 
 // What happened.
 int startAttempts();
