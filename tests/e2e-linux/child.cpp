@@ -5,9 +5,9 @@
 //   spawn: a launcher: starts `child LOGFILE PORT grandchild`, the real server, which logs a
 //   grandchild line instead of a start line and serves PORT silently; the launcher itself ends
 //   with 0 after MS ms (never when MS is 0 or missing).
-//   detach: starts a helper, which leaves the session and logs a grandchild line, starts a
-//   thread and ends its main thread (only that thread runs on: /proc shows the process as a
-//   zombie); the launcher itself ends with 3 after MS ms.
+//   detach: starts a helper, which leaves the session, takes the name NAME if given (argument
+//   5), logs a grandchild line, starts a thread and ends its main thread (only that thread runs
+//   on: /proc shows the process as a zombie); the launcher itself ends with 3 after MS ms.
 // Log lines (appended whole, so children sharing a log never mix lines):
 //   start pid=<pid> ms=<monotonic ms>   (grandchild pid=... for the grandchild)
 //   args=<the arguments after the program, joined by '|'>
@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,8 +45,9 @@ static void* sleepForever(void*) {
 }
 
 // The helper of `detach`: its main thread ends, its other thread runs on.
-static void detachHelper() {
+static void detachHelper(const char* name) {
   setsid();
+  if (name != nullptr) prctl(PR_SET_NAME, name);
   char line[128];
   std::snprintf(line, sizeof line, "grandchild pid=%d ms=%lld", static_cast<int>(getpid()),
                 nowMs());
@@ -119,7 +121,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(mode, "detach") == 0) {
-    if (fork() == 0) detachHelper();
+    if (fork() == 0) detachHelper(argc > 5 ? argv[5] : nullptr);
     usleep(static_cast<useconds_t>(lifetime * 1000));
     return 3;
   }
