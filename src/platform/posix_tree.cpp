@@ -93,23 +93,23 @@ const char* childListPath() {
 
 // Whether the thread `tid` of the held process `pid` has ended or is ending: a zombie, or one
 // whose memory is gone already (and with it the environment that would show its mark). Also
-// tells how many threads the process has. A thread that cannot be read is gone.
+// tells how many threads the process has.
 bool isEndingThread(pid_t pid, pid_t tid, long* threads) {
   static char text[1024];
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(pid),
                 static_cast<int>(tid));
   *threads = 1;
-  if (!readProcFile(path, text, sizeof text)) return true;
+  if (!readProcFile(path, text, sizeof text)) return false;
   const char* fields = std::strrchr(text, ')');  // after the name, which may hold anything
   char state;
   unsigned long size;  // of its memory (vsize): 0 once it is released
-  return fields == nullptr ||
+  return fields != nullptr &&
          std::sscanf(fields + 1,
                      " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld %*d "
                      "%*u %lu",
-                     &state, threads, &size) != 3 ||
-         state == 'Z' || state == 'X' || size == 0;
+                     &state, threads, &size) == 3 &&
+         (state == 'Z' || state == 'X' || size == 0);
 }
 
 // Another thread of `pid` than its main one, that still has the process's memory; 0 if none has.

@@ -9,7 +9,7 @@ uint32_t tickCount() { return GetTickCount(); }
 
 const char* processCommandLine() { return GetCommandLineA(); }
 
-// Any word is a port, read as atoi reads it: operators' shortcuts rely on that.
+// Windows keeps its documented rule: any word is a port, read as atoi reads it.
 const char* portRefusal(const char*) { return nullptr; }
 
 uint64_t wallClockMs() {
