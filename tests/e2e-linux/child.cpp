@@ -1,13 +1,12 @@
 // Test child for the Linux monitor: a UDP responder that logs what happens to it.
-// Usage: child LOGFILE PORT answer|silent|exit|spawn|grandchild|detach [MS]
+// Usage: child LOGFILE PORT answer|silent|exit|spawn|grandchild|detach [MS [NAME]]
 //   answer: answers every datagram to 127.0.0.1:PORT; silent: only logs them;
 //   exit: ends with code 7 after MS ms (answer and silent end with 0 after MS ms when MS > 0);
 //   spawn: a launcher: starts `child LOGFILE PORT grandchild`, the real server, which logs a
 //   grandchild line instead of a start line and serves PORT silently; the launcher itself ends
 //   with 0 after MS ms (never when MS is 0 or missing).
-//   detach: starts a helper, which leaves the session, takes the name NAME if given (argument
-//   5), logs a grandchild line, starts a thread and ends its main thread (only that thread runs
-//   on: /proc shows the process as a zombie); the launcher itself ends with 3 after MS ms.
+//   detach NAME: starts a helper named NAME that leaves the session and ends its main thread
+//   while another runs on (a zombie, to /proc); the launcher itself ends with 3 after MS ms.
 // Log lines (appended whole, so children sharing a log never mix lines):
 //   start pid=<pid> ms=<monotonic ms>   (grandchild pid=... for the grandchild)
 //   args=<the arguments after the program, joined by '|'>
@@ -44,14 +43,9 @@ static void* sleepForever(void*) {
   for (;;) pause();
 }
 
-// The helper of `detach`: its main thread ends, its other thread runs on.
 static void detachHelper(const char* name) {
   setsid();
-  if (name != nullptr) prctl(PR_SET_NAME, name);
-  char line[128];
-  std::snprintf(line, sizeof line, "grandchild pid=%d ms=%lld", static_cast<int>(getpid()),
-                nowMs());
-  logLine(line);
+  prctl(PR_SET_NAME, name);
   pthread_t thread;
   pthread_create(&thread, nullptr, sleepForever, nullptr);
   pthread_exit(nullptr);
@@ -121,7 +115,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(mode, "detach") == 0) {
-    if (fork() == 0) detachHelper(argc > 5 ? argv[5] : nullptr);
+    if (fork() == 0) detachHelper(argc > 5 ? argv[5] : "helper");
     usleep(static_cast<useconds_t>(lifetime * 1000));
     return 3;
   }
