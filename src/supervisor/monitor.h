@@ -69,12 +69,19 @@ extern SocketHandle asocket;
 extern uint32_t sendCount;     // probe periods ended since the last reply or forced restart
 extern uint32_t lastSendTime;  // tick of the last period's end or of the last reply
 
-// Start-up (steps 1 to 15), then the loop. The return value is the exit code.
-int runMonitor(InstanceHandle instance);
+// How a run ended. Each entry point makes it its system's exit code.
+enum class Outcome {
+  quit,                // the loop ended: Quit, the window closed, a stop signal
+  refusedCommandLine,  // start-up refused what the operator wrote
+  failedStartUp,       // start-up failed for any other reason
+};
+
+// Start-up (steps 1 to 15), then the loop.
+Outcome runMonitor(InstanceHandle instance);
 bool startUp(InstanceHandle instance);
 extern const char* refusal;  // why start-up refused to go on; null until it does
-bool superviseOnce();  // false once the quit message arrived
-int runLoop();
+bool superviseOnce();        // false once the quit message arrived
+Outcome runLoop();
 
 // Command line.
 const char* commandTail(const char* commandLine);
@@ -107,7 +114,7 @@ void noteStartFailed();
 void noteChildEnded();  // the current child's end; once per child however often it is retried
 void noteReplaced();
 void writePendingEvents();
-void writeEventNow(const char* what);  // at once, with the texts as last shown
+void writeEventNow(const char* what);   // at once, with the texts as last shown
 void writeLastLines(const char* what);  // what is not told yet, then the run's last line
 void formatUtc(uint64_t msSinceEpoch, char* text, int size);
 
