@@ -1,6 +1,6 @@
 # Entry points. Each runs the set-up first, so a fresh Debian machine needs nothing more.
 .PHONY: all setup windows windows64 native linux test demo demo-linux bench bench-linux run release \
-	install uninstall clean
+	deb install uninstall clean
 
 all: windows
 
@@ -49,10 +49,14 @@ run: windows
 
 # build/release/tolvane-VERSION-win32.zip (the exe, the front and Windows pages as text, the
 # window's picture, SHA256SUMS) and
-# build/release/tolvane_VERSION_amd64.deb, rebuilt bit for bit from the same sources and tools;
-# prints their paths and checksums.
-release: windows linux
+# build/release/tolvane_VERSION_amd64.deb (debhelper, from a copy of the sources), rebuilt bit
+# for bit from the same sources and tools; prints their paths and checksums.
+release: windows
 	@scripts/release
+	@scripts/release-deb
+
+# The Debian package alone.
+deb: setup
 	@scripts/release-deb
 
 # The Linux monitor (stripped), its service unit and its manual page, under PREFIX (staged under

@@ -2,9 +2,11 @@
 #include "supervisor/monitor.h"
 
 const char* refusal;
+static Outcome refusedAs;  // what kind of refusal `refusal` is, once it is set
 
-static bool refuse(const char* why) {
+static bool refuse(const char* why, Outcome as = Outcome::failedStartUp) {
   refusal = why;
+  refusedAs = as;
   return false;
 }
 
@@ -19,15 +21,15 @@ static void onHeldSecond();
 static void onSessionEnding();
 static void onDisplayLost();
 
-// The start-up steps, in order. Any failure returns at once, saying why: the program then exits
-// with 0, having shown nothing.
+// The start-up steps, in order. Any failure returns at once, saying why: the program then exits,
+// having shown nothing.
 bool startUp(InstanceHandle instance) {
   setWindowCalls(WindowCalls{onHeldSecond, onSessionEnding, onDisplayLost});
   if (!initClass(instance)) return refuse("the window class could not be registered");
   openEventLog(windowAvailable());
   const char* tail = commandTail(processCommandLine());
+  if (const char* why = commandRefusal(tail)) return refuse(why, Outcome::refusedCommandLine);
   const char* command = childCommand(tail);
-  if (command == nullptr) return refuse(commandRefusal(tail));
   formatProgramLabel(command);
   port = parsePort(tail);
   startNetwork();  // a failure shows when the socket is opened
@@ -134,22 +136,26 @@ static void onDisplayLost() {
   endRecord("display lost");
 }
 
-int runLoop() {
+Outcome runLoop() {
   while (superviseOnce()) {
   }
   killProcess();
   endRecord("quit");
-  return 1;
+  return Outcome::quit;
 }
 
-int runMonitor(InstanceHandle instance) {
+Outcome runMonitor(InstanceHandle instance) {
   if (startUp(instance)) return runLoop();
   reportRefusal(refusal);
-  return 0;
+  return refusedAs;
 }
 
 #ifdef _WIN32
 #include <windows.h>
+
+// Windows' own codes, which its operators' scripts know: 1 after a quit, 0 when start-up failed,
+// whatever the reason.
+static int exitCode(Outcome outcome) { return outcome == Outcome::quit ? 1 : 0; }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Told of the session's end after ordinary programs (0x280), and after any in the range of
@@ -159,14 +165,26 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // A crashing server must end at once rather than wait behind an error box for a click. Its job
   // says so too; this covers a server that runs without one, since children inherit the mode.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  return runMonitor(instance);
+  return exitCode(runMonitor(instance));
 }
 #elif defined(TOLVANE_LINUX)
 #include "platform/posix.h"
 
+// Linux's conventions, which systemd and shells read: 0 after a quit; 2 for a command line that
+// can never run, which a service manager should not retry; 1 for any other failure, which it
+// may. A lost display exits with 1 from the window: supervision ended unasked.
+static int exitCode(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::quit: return 0;
+    case Outcome::refusedCommandLine: return 2;
+    case Outcome::failedStartUp: break;
+  }
+  return 1;
+}
+
 int main(int argc, char** argv) {
   if (answerInfoRequest(argc, argv)) return 0;
   preparePosixProcess(argc, argv);
-  return runMonitor(nullptr);
+  return exitCode(runMonitor(nullptr));
 }
 #endif

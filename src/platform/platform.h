@@ -30,7 +30,7 @@ bool eventLinesWanted();
 bool writeEventLine(const char* line);
 
 /// Tells the operator, where one may be reading, why start-up was refused (`why`: "nothing after
-/// the port"), before the program exits with 0.
+/// the port"), before the program exits.
 void reportRefusal(const char* why);
 
 /// Ends the record: gives lines already taken a moment (a fraction of a second at most) to
@@ -39,6 +39,11 @@ void closeEventLog();
 
 /// The process's whole command line as the system holds it, program name included.
 const char* processCommandLine();
+
+/// Why the port word that begins `tail` (all before its first space) is refused, in a few words
+/// that name it; null when it is taken. Windows takes any word, as atoi reads it; Linux takes only
+/// a whole number from 1 to 65535.
+const char* portRefusal(const char* tail);
 
 /// Starts `commandLine` as a child process at normal priority, with this process's environment
 /// and current directory. On success stores in `child` a handle that becomes signalled when the

@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,14 +23,32 @@ const char* processCommandLine() { return commandLine; }
 
 // The command line as one text, as the monitor reads it everywhere: a program name, then the
 // arguments joined by single spaces. Quote the server's command as one argument to keep its
-// own spacing and quotes: tolvane 40000 'server -x "a b"'. A line too long to hold is dropped
-// whole, so start-up refuses it instead of starting a cut command.
+// own spacing and quotes: tolvane 40000 'server -x "a b"'. A line too long to hold is cut, and
+// start-up refuses what is left, for the reason it would give the whole: a server's command
+// longer than the monitor takes, or a first word that is no port.
 static void joinCommandLine(int argc, char** argv) {
   size_t used = std::snprintf(commandLine, sizeof commandLine, "tolvane");
   for (int i = 1; i < argc && used < sizeof commandLine; ++i) {
     used += std::snprintf(commandLine + used, sizeof commandLine - used, " %s", argv[i]);
   }
-  if (used >= sizeof commandLine) commandLine[0] = '\0';
+}
+
+// Read as atoi reads it, a word that is no number would be port 0, where no server answers: the
+// server would be replaced every 48 s for nothing. Leading zeros are harmless.
+const char* portRefusal(const char* tail) {
+  static char why[160];
+  const size_t length = std::strcspn(tail, " ");
+  long value = 0;
+  size_t digits = 0;
+  for (; digits < length && tail[digits] >= '0' && tail[digits] <= '9'; ++digits) {
+    value = std::min(value * 10 + (tail[digits] - '0'), 65536L);
+  }
+  if (digits == length && value >= 1 && value <= 65535) return nullptr;
+  constexpr int kShown = 64;  // of the word, which may be anything
+  std::snprintf(why, sizeof why, "the port must be a whole number from 1 to 65535, not '%.*s%s'",
+                static_cast<int>(std::min<size_t>(length, kShown)), tail,
+                length > kShown ? "..." : "");
+  return why;
 }
 
 // A closed 0, 1 or 2 would be taken by the first file the monitor opens (its signal pipe), and
@@ -65,9 +84,9 @@ static const char kHelp[] =
     "  tolvane 40000 './server -port 40000 -config \"main.cfg\"'\n"
     "With a display it shows a status window; without one, or with TOLVANE_HEADLESS=1, it writes\n"
     "a line to standard output for each start, end, replacement and failed start of the server.\n"
-    "TERM, INT and HUP quit as the window's Quit button does: the server is ended, exit code 1.\n"
-    "USR1 writes the current texts. A command line it refuses: exit code 0, and why on standard\n"
-    "error.\n"
+    "TERM, INT and HUP quit as the window's Quit button does: the server is ended, exit code 0.\n"
+    "USR1 writes the current texts. A command line it refuses: exit code 2, and why on standard\n"
+    "error; any other failure to start: exit code 1. PORT is a whole number from 1 to 65535.\n"
     "  --help     this text\n"
     "  --version  the version\n";
 

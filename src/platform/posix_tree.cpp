@@ -1,5 +1,6 @@
 // The server's tree on Linux: the mark each server carries in its environment, and the processes
 // the monitor holds as their reaper, found through /proc, killed when marked and waited for.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <time.h>
@@ -39,12 +40,14 @@ bool entryHasMark(const char* entry, size_t length) {
 }
 
 // Whether the process `pid`, which the monitor holds and has not reaped, was started with this
-// monitor's mark: its environment as it began (/proc/PID/environ), read in pieces. One the
-// monitor may not read (another user's, a privileged one) counts as unmarked.
-bool carriesMark(pid_t pid) {
+// monitor's mark: its environment as it began, read in pieces through its thread `tid`, which
+// must still have the process's memory. One the monitor may not read (another user's, a
+// privileged one) counts as unmarked.
+bool carriesMark(pid_t pid, pid_t tid) {
   static char text[16384];
   char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(pid));
+  std::snprintf(path, sizeof path, "/proc/%d/task/%d/environ", static_cast<int>(pid),
+                static_cast<int>(tid));
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool found = false;
@@ -88,23 +91,58 @@ const char* childListPath() {
   return path;
 }
 
-// Whether the held process `pid` has ended or is ending: a zombie, or one whose memory is gone
-// already (and with it the environment that would show its mark). It is waited for, since it
-// may not have handed on its own children yet, and never signalled.
-bool isEnding(pid_t pid) {
+// Whether the thread `tid` of the held process `pid` has ended or is ending: a zombie, or one
+// whose memory is gone already (and with it the environment that would show its mark). Also
+// tells how many threads the process has.
+bool isEndingThread(pid_t pid, pid_t tid, long* threads) {
   static char text[1024];
   char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(pid),
+                static_cast<int>(tid));
+  *threads = 1;
   if (!readProcFile(path, text, sizeof text)) return false;
   const char* fields = std::strrchr(text, ')');  // after the name, which may hold anything
   char state;
   unsigned long size;  // of its memory (vsize): 0 once it is released
   return fields != nullptr &&
          std::sscanf(fields + 1,
-                     " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
+                     " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld %*d "
                      "%*u %lu",
-                     &state, &size) == 2 &&
+                     &state, threads, &size) == 3 &&
          (state == 'Z' || state == 'X' || size == 0);
+}
+
+// Another thread of `pid` than its main one, that still has the process's memory; 0 if none has.
+// The list is read straight from the kernel: no heap.
+pid_t otherLiveThread(pid_t pid) {
+  static char entries[4096];
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
+  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  pid_t found = 0;
+  for (ssize_t length; found == 0 && (length = getdents64(fd, entries, sizeof entries)) > 0;) {
+    for (ssize_t at = 0; found == 0 && at < length;) {
+      const dirent64* entry = reinterpret_cast<const dirent64*>(entries + at);
+      at += entry->d_reclen;
+      const pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
+      long threads;
+      if (tid > 0 && tid != pid && !isEndingThread(pid, tid, &threads)) found = tid;
+    }
+  }
+  close(fd);
+  return found;
+}
+
+// The thread of the held process `pid` through which its memory, and so its mark, can still be
+// read: its main thread; or, once that has ended while others run on (pthread_exit: /proc then
+// shows the process as a zombie), another. 0 when none has it: the process has ended or is
+// ending. Such a one is waited for, since it may not have handed on its own children yet, and
+// never signalled.
+pid_t liveThread(pid_t pid) {
+  long threads;
+  if (!isEndingThread(pid, pid, &threads)) return pid;
+  return threads > 1 ? otherLiveThread(pid) : 0;
 }
 
 // Kills every process the monitor holds as its child, but the server it supervises, that carries
@@ -126,8 +164,9 @@ int killHeldProcesses() {
     if (pid <= 0 || isRunningChild(pid)) continue;
     // The mark first: one that loses its memory meanwhile (one just killed, on another core)
     // then shows as ending, where the other order would take it for unmarked and not wait.
-    const bool marked = carriesMark(pid);
-    if (isEnding(pid)) {
+    const pid_t reader = liveThread(pid);
+    const bool marked = reader != 0 && carriesMark(pid, reader);
+    if (liveThread(pid) == 0) {
       ++found;
     } else if (marked) {
       kill(pid, SIGKILL);

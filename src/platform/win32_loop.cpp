@@ -9,6 +9,9 @@ uint32_t tickCount() { return GetTickCount(); }
 
 const char* processCommandLine() { return GetCommandLineA(); }
 
+// Windows keeps its documented rule: any word is a port, read as atoi reads it.
+const char* portRefusal(const char*) { return nullptr; }
+
 uint64_t wallClockMs() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

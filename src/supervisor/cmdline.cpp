@@ -50,12 +50,16 @@ const char* childCommand(const char* tail) {
   return command;
 }
 
-// Why childCommand found no command in `tail`, in the operator's words.
+// Why `tail` cannot be run, in the operator's words; null when it can. The port word is the
+// system's to judge.
 const char* commandRefusal(const char* tail) {
   if (tail[0] == '\0') return "no port and no command line";
+  if (const char* why = portRefusal(tail)) return why;
   const char* space = std::strchr(tail, ' ');
   if (space == nullptr || space[1] == '\0') return "nothing after the port";
-  return "the server's command line is longer than 2047 characters";
+  if (childCommand(tail) == nullptr)
+    return "the server's command line is longer than 2047 characters";
+  return nullptr;
 }
 
 void copyCommand(const char* command) { std::snprintf(process, sizeof process, "%s", command); }

@@ -76,12 +76,19 @@ extern SocketHandle asocket;
 extern uint32_t sendCount;     // probe periods ended since the last reply or forced restart
 extern uint32_t lastSendTime;  // tick of the last period's end or of the last reply
 
-// Start-up (steps 1 to 15), then the loop. The return value is the exit code.
-int runMonitor(InstanceHandle instance);
+// How a run ended. Each entry point makes it its system's exit code.
+enum class Outcome {
+  quit,                // the loop ended: Quit, the window closed, a stop signal
+  refusedCommandLine,  // start-up refused what the operator wrote
+  failedStartUp,       // start-up failed for any other reason
+};
+
+// Start-up (steps 1 to 15), then the loop.
+Outcome runMonitor(InstanceHandle instance);
 bool startUp(InstanceHandle instance);
 extern const char* refusal;  // why start-up refused to go on; null until it does
 bool superviseOnce();        // false once the quit message arrived
-int runLoop();
+Outcome runLoop();
 
 // Command line.
 const char* commandTail(const char* commandLine);

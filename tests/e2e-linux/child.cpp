@@ -1,10 +1,12 @@
 // Test child for the Linux monitor: a UDP responder that logs what happens to it.
-// Usage: child LOGFILE PORT answer|silent|exit|spawn|grandchild [MS]
+// Usage: child LOGFILE PORT answer|silent|exit|spawn|grandchild|detach [MS [NAME]]
 //   answer: answers every datagram to 127.0.0.1:PORT; silent: only logs them;
 //   exit: ends with code 7 after MS ms (answer and silent end with 0 after MS ms when MS > 0);
 //   spawn: a launcher: starts `child LOGFILE PORT grandchild`, the real server, which logs a
 //   grandchild line instead of a start line and serves PORT silently; the launcher itself ends
 //   with 0 after MS ms (never when MS is 0 or missing).
+//   detach NAME: starts a helper named NAME that leaves the session and ends its main thread
+//   while another runs on (a zombie, to /proc); the launcher itself ends with 3 after MS ms.
 // Log lines (appended whole, so children sharing a log never mix lines):
 //   start pid=<pid> ms=<monotonic ms>   (grandchild pid=... for the grandchild)
 //   args=<the arguments after the program, joined by '|'>
@@ -13,6 +15,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,6 +37,18 @@ static void logLine(const char* line) {
   char text[2100];
   const int n = std::snprintf(text, sizeof text, "%s\n", line);
   (void)!write(logFd, text, n);
+}
+
+static void* sleepForever(void*) {
+  for (;;) pause();
+}
+
+static void detachHelper(const char* name) {
+  setsid();
+  prctl(PR_SET_NAME, name);
+  pthread_t thread;
+  pthread_create(&thread, nullptr, sleepForever, nullptr);
+  pthread_exit(nullptr);
 }
 
 static int openPort(int port) {
@@ -97,6 +113,11 @@ int main(int argc, char** argv) {
     }
     usleep(static_cast<useconds_t>(lifetime * 1000));
     return 0;
+  }
+  if (std::strcmp(mode, "detach") == 0) {
+    if (fork() == 0) detachHelper(argc > 5 ? argv[5] : "helper");
+    usleep(static_cast<useconds_t>(lifetime * 1000));
+    return 3;
   }
   if (std::strcmp(mode, "exit") == 0) {
     if (lifetime > 0) usleep(static_cast<useconds_t>(lifetime * 1000));

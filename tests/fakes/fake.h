@@ -39,6 +39,7 @@ int datagramsWaiting();
 
 // Start-up steps that can be made to fail: "class", "socket", "bind", "nonblock", "window".
 void failStep(const char* step);
+void refusePorts(const char* why);  // the platform refuses every port word, saying `why`
 
 // What happened.
 int startAttempts();
@@ -60,9 +61,10 @@ const char* trace();     // start-up and child events, in order, separated by sp
 const char* text(StatusLabel label);
 const char* programLabel();
 bool windowShown();
-int textWrites();             // rows handed to the window so far
-const char* refreshedRows();  // the rows the last refresh wrote, in order: "012345" for all six
-void runWithoutDisplay();     // from the next start-up on, no window can be shown
+int textWrites();               // rows handed to the window so far
+const char* refreshedRows();    // the rows the last refresh wrote, in order: "012345" for all six
+void runWithoutDisplay();       // from the next start-up on, no window can be shown
+void loseDisplayInRowUpdate();  // the next row handed to the window finds the display gone
 const WindowCalls& windowCalls();  // what the monitor gave the window, to make those calls
 
 // Standard output.

@@ -26,6 +26,7 @@ char commandLine[8192];
 char command[kCommandSize];
 char traceText[1024];
 char failing[64];
+char portWhy[64];  // what the platform says of any port word; "": it takes them all
 
 Handle handles[kSlots];
 uintptr_t nextId;
@@ -125,6 +126,8 @@ uint32_t tickCount() { return static_cast<uint32_t>(clock); }
 uint64_t wallClockMs() { return fake::kWallClockAtZero + clock; }
 
 const char* processCommandLine() { return commandLine; }
+
+const char* portRefusal(const char*) { return portWhy[0] != '\0' ? portWhy : nullptr; }
 
 bool startChild(char* line, ChildHandle* child) {
   ++attempts;
@@ -277,7 +280,7 @@ namespace fake {
 void reset(const char* line, uint64_t bootTicks) {
   clock = bootTicks;
   std::snprintf(commandLine, sizeof commandLine, "%s", line);
-  command[0] = traceText[0] = failing[0] = '\0';
+  command[0] = traceText[0] = failing[0] = portWhy[0] = '\0';
   for (Handle& h : handles) h = Handle{0, false, 0};
   nextId = 1000;  // handle values far from 0 and from any small number
   currentId = 0;
@@ -305,6 +308,8 @@ void childRunsFor(uint64_t ms) { runsFor = ms; }
 void childAnswers(bool yes) { answers = yes; }
 void listenPort(uint16_t p) { listening = p; }
 void failStarts(int count) { startsToFail = count; }
+void refusePorts(const char* why) { std::snprintf(portWhy, sizeof portWhy, "%s", why); }
+
 void failStartsBecause(const char* reason) {
   std::snprintf(failureReason, sizeof failureReason, "%s", reason);
 }

@@ -13,6 +13,7 @@ static bool rowsMade;
 static int writes;
 static char refreshRows[kStatusLabels + 1];  // the rows the last refresh wrote, as digits in order
 static bool noDisplay;
+static bool loseDisplay;  // the next row handed over finds the display gone
 static WindowCalls calls;
 
 void setWindowCalls(const WindowCalls& given) { calls = given; }
@@ -22,7 +23,7 @@ void fakeWindowReset() {
       "Total:", "Time:", "Max:", "Ave:", "Restart:", "NoResponse:"};
   for (int i = 0; i < 6; ++i) std::snprintf(texts[i], sizeof texts[i], "%s", captions[i]);
   label[0] = '\0';
-  shown = rowsMade = noDisplay = false;
+  shown = rowsMade = noDisplay = loseDisplay = false;
   writes = 0;
   refreshRows[0] = '\0';
 }
@@ -49,6 +50,11 @@ void showMainWindow() {
 // that does not come after the last one written begins the next refresh.
 void setStatusText(StatusLabel which, const char* text) {
   if (!rowsMade) return;
+  if (loseDisplay) {  // as the X window learns of it: in the middle of drawing a row
+    loseDisplay = false;
+    calls.displayLost();
+    return;
+  }
   const size_t used = std::strlen(refreshRows);
   const char row = static_cast<char>('0' + which);
   if (!fakeTraceEndsWith("refresh")) {
@@ -71,5 +77,6 @@ bool windowShown() { return shown; }
 int textWrites() { return writes; }
 const char* refreshedRows() { return refreshRows; }
 void runWithoutDisplay() { noDisplay = true; }
+void loseDisplayInRowUpdate() { loseDisplay = true; }
 const WindowCalls& windowCalls() { return calls; }
 }  // namespace fake

@@ -57,7 +57,7 @@ TEST(EventLines, EachStartAndEndIsOneLineEndingWithTheTextsItCaused) {
             "status | Total: 1 min | Time: 0 min | Max: 1 min | Ave: 0 min | Restarts: 1 | "
             "NoResponse: 0");
   fake::quitAt(fake::now());
-  EXPECT_EQ(runLoop(), 1);
+  EXPECT_EQ(runLoop(), Outcome::quit);
   EXPECT_EQ(what(4), "quit");
   EXPECT_EQ(fake::eventLines(), 5);
 }
@@ -120,7 +120,7 @@ TEST(EventLines, AWindowedMonitorWritesOnlyWhatIsAskedFor) {
   EXPECT_EQ(what(0), "status");
   EXPECT_EQ(fake::dispatched(), 1);
   fake::quitAt(fake::now());
-  EXPECT_EQ(runLoop(), 1);
+  EXPECT_EQ(runLoop(), Outcome::quit);
   EXPECT_EQ(fake::eventLines(), 1);
 
   fake::reset("t.exe 40000 srv.exe");
@@ -203,7 +203,7 @@ TEST(EventLines, WhatBreaksACrashLoopIsToldAfterTheCountsSoFar) {
   fake::failStarts(-1);
   for (int pass = 0; pass < 50; ++pass) superviseOnce();
   fake::quitAt(fake::now());
-  EXPECT_EQ(runLoop(), 1);
+  EXPECT_EQ(runLoop(), Outcome::quit);
   ASSERT_EQ(fake::eventLines(), 11);
   EXPECT_EQ(what(7).substr(0, 28), "crash loop: ended by itself ");
   EXPECT_EQ(what(8), "start failed: not found");

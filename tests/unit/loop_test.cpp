@@ -95,7 +95,7 @@ TEST(Loop, WithoutAChildInputIsServedNotCounted) {
   EXPECT_STREQ(fake::text(labelCurrent), "Time: 0 min");
 
   fake::quitAt(fake::now() + 10);
-  EXPECT_EQ(runLoop(), 1);  // nothing to terminate, nothing misused
+  EXPECT_EQ(runLoop(), Outcome::quit);  // nothing to terminate, nothing misused
   EXPECT_EQ(fake::terminations(), 0);
   EXPECT_EQ(fake::handleMisuse(), 0);
 }

@@ -33,10 +33,15 @@ TEST(StartUp, BadCommandLinesStartNothingAndSayWhy) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     fake::reset(c.line);
-    EXPECT_EQ(runMonitor(nullptr), 0);
+    EXPECT_EQ(runMonitor(nullptr), Outcome::refusedCommandLine);
     EXPECT_STREQ(fake::refusal(), c.why);
     EXPECT_EQ(fake::startAttempts(), 0);
     EXPECT_FALSE(fake::windowShown());
+    // A port word the platform refuses is the reason once there is a tail at all.
+    fake::reset(c.line);
+    fake::refusePorts("no port word");
+    EXPECT_EQ(runMonitor(nullptr), Outcome::refusedCommandLine);
+    EXPECT_STREQ(fake::refusal(), commandTail(c.line)[0] == '\0' ? c.why : "no port word");
   }
 }
 
@@ -62,7 +67,7 @@ TEST(StartUp, EachFailingStepEndsStartUpBeforeTheNext) {
     EXPECT_STREQ(fake::trace(), c.trace);
     EXPECT_FALSE(fake::childRunning());  // no server is left without its monitor
     EXPECT_EQ(fake::openHandles(), 0);
-    EXPECT_EQ(runMonitor(nullptr), 0);
+    EXPECT_EQ(runMonitor(nullptr), Outcome::failedStartUp);
     EXPECT_STREQ(fake::refusal(), c.why);
   }
 }
@@ -74,10 +79,10 @@ TEST(StartUp, AFirstWordThatIsNoNumberStillStartsTheChild) {
   EXPECT_EQ(fake::starts(), 1);
 }
 
-TEST(StartUp, QuitTerminatesTheChildAndExitsWithOne) {
+TEST(StartUp, QuitTerminatesTheChildAndEndsTheRunAsAQuit) {
   fake::reset("tolvane.exe 40000 srv.exe");
   fake::quitAt(fake::now() + 5500);
-  EXPECT_EQ(runMonitor(nullptr), 1);
+  EXPECT_EQ(runMonitor(nullptr), Outcome::quit);
   EXPECT_EQ(fake::terminations(), 1);
   EXPECT_FALSE(fake::childRunning());
   EXPECT_EQ(fake::openHandles(), 0);

@@ -33,6 +33,6 @@ TEST(System, AServerWithoutAJobIsToldOnceAndTheSessionsEndIsTheLastOfAnything) {
   EXPECT_EQ(fake::openHandles(), 0);  // the ended server let go: no wait on it spins
   EXPECT_EQ(fake::handleMisuse(), 0);
   fake::quitAt(fake::now());
-  EXPECT_EQ(runLoop(), 1);
+  EXPECT_EQ(runLoop(), Outcome::quit);
   EXPECT_EQ(fake::eventLines(), 10);
 }
