@@ -18,7 +18,7 @@ uint64_t wallClockMs() {
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   if (child != nullptr && *child == endToldInShutdown) {
-    if (sessionEnding()) {
+    if (sessionEndUnderWay()) {
       child = nullptr;
     } else {
       endToldInShutdown = nullptr;
@@ -32,7 +32,7 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   if (result == WAIT_OBJECT_0 + count) return Wake::input;
   if (count == 1 && result == WAIT_OBJECT_0) {
     endLeftovers(*child);
-    if (sessionEnding()) endToldInShutdown = *child;
+    if (sessionEndUnderWay()) endToldInShutdown = *child;
     return Wake::childEnded;
   }
   return Wake::failed;

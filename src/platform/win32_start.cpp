@@ -92,7 +92,7 @@ static bool startInJob(char* commandLine) {
 
 // While the session ends (a shutdown, restart or log-off under way) nothing is started: a
 // server that ended on its own notice of the end must not come back during it.
-bool sessionEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
+bool sessionEndUnderWay() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
 
 // A child whose end was reported while the session was ending: its refused restart is not
 // tried again on every pass, as a failed one would be, but once the end is called off.
@@ -100,7 +100,7 @@ HANDLE endToldInShutdown;
 
 bool startChild(char* commandLine, ChildHandle* child) {
   startedCommandLine = commandLine;  // startFailure names its program
-  if (sessionEnding()) {
+  if (sessionEndUnderWay()) {
     SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
     return false;
   }

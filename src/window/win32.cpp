@@ -133,10 +133,20 @@ static void onTimer(WPARAM id) {
   if (held && id == kHeldTimer && calls.heldSecond != nullptr) calls.heldSecond();
 }
 
+// As the Quit button: the network stopped, the loop told to end the server and the run.
 // Once this returns, with the end going ahead, the system may end the process at any moment,
-// without another message.
-static void onEndSession(WPARAM ending) {
-  if (ending && calls.sessionEnding != nullptr) calls.sessionEnding();
+// without another message. An end called off (FALSE) lets supervision resume. A request to close
+// this program alone (the Restart Manager's, while an installer replaces a file in use) comes as
+// a session's end with ENDSESSION_CLOSEAPP, while the session goes on: "If wParam is TRUE, the
+// application must shut down", and it does so as its Quit button does.
+static void onEndSession(WPARAM ending, LPARAM how) {
+  if (!ending) {
+    if (calls.sessionGoesOn != nullptr) calls.sessionGoesOn();
+  } else if (how & ENDSESSION_CLOSEAPP) {
+    quit();
+  } else if (calls.sessionEnding != nullptr) {
+    calls.sessionEnding();
+  }
 }
 
 static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -144,7 +154,7 @@ static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: return initWindow(window) ? 0 : -1;
     case WM_DESTROY: quit(); return 0;
     case WM_QUERYENDSESSION: return TRUE;  // the session may end: the server is told first
-    case WM_ENDSESSION: onEndSession(wParam); return 0;
+    case WM_ENDSESSION: onEndSession(wParam, lParam); return 0;
     case WM_ENTERSIZEMOVE:
     case WM_ENTERMENULOOP: holdStarts(window); break;
     case WM_EXITSIZEMOVE:
