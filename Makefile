@@ -48,10 +48,10 @@ run: windows
 	@scripts/run
 
 # build/release/tolvane-VERSION-win32.zip (the exe, the front and Windows pages as text, the
-# window's picture, SHA256SUMS) and
+# window's picture, SHA256SUMS, the x86_64 exe as x64/tolvane.exe) and
 # build/release/tolvane_VERSION_amd64.deb, rebuilt bit for bit from the same sources and tools;
 # prints their paths and checksums.
-release: windows linux
+release: windows windows64 linux
 	@scripts/release
 	@scripts/release-deb
 
