@@ -98,15 +98,16 @@ static void noteJobProcesses(HANDLE job, DWORD skip) {
   }
 }
 
-// Whether the monitor runs under Wine, looked up once. The test build that shows Windows' path
-// under Wine (TOLVANE_AS_ON_WINDOWS) answers no.
+// Whether the monitor runs under Wine, looked up once (by hand: a static initialised by a call
+// would bring in the C++ runtime's thread-safe guard, some 90 KB of the exe). The test build that
+// shows Windows' path under Wine (TOLVANE_AS_ON_WINDOWS) answers no.
 static bool underWine() {
 #ifdef TOLVANE_AS_ON_WINDOWS
   return false;
 #else
-  static const bool wine =
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
+  static int wine = -1;  // not looked up yet
+  if (wine < 0) wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") ? 1 : 0;
+  return wine == 1;
 #endif
 }
 

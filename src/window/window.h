@@ -36,12 +36,14 @@ void setWindowCalls(const WindowCalls& calls);
 /// Registers the window class with the program's icons. False when registration failed.
 bool initClass(InstanceHandle instance);
 
-/// Creates the main window, still hidden, with the program label showing `programLabel` (kept
-/// by the caller for the life of the process), the Quit button and, when `withStatusRows`, the
+/// Creates the main window, still hidden, with the program label showing `programLabel` (UTF-8,
+/// kept by the caller for the life of the process), the Quit button and, when `withStatusRows`, the
 /// statistics rows under their first captions. False when no window was made.
 bool createMainWindow(const char* programLabel, bool withStatusRows);
 
-/// Shows the main window, whatever the launcher asked for.
+/// Shows the main window. On Windows the first show takes the launcher's show command instead,
+/// when it gave one: a shortcut set to Minimized starts it minimized, and a hidden start leaves it
+/// with no window on the screen and no taskbar button.
 void showMainWindow();
 
 /// Replaces the text of one statistics row (shorter than kStatusTextSize).
