@@ -48,10 +48,10 @@ run: windows
 	@scripts/run
 
 # build/release/tolvane-VERSION-win32.zip (the exe, the front and Windows pages as text, the
-# window's picture, SHA256SUMS) and
+# window's picture, SHA256SUMS, the x86_64 exe as x64/tolvane.exe) and
 # build/release/tolvane_VERSION_amd64.deb (debhelper, from a copy of the sources), rebuilt bit
 # for bit from the same sources and tools; prints their paths and checksums.
-release: windows
+release: windows windows64
 	@scripts/release
 	@scripts/release-deb
 

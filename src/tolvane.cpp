@@ -19,12 +19,13 @@ static bool openProbeSocket() {
 
 static void onHeldSecond();
 static void onSessionEnding();
+static void onSessionGoesOn();
 static void onDisplayLost();
 
 // The start-up steps, in order. Any failure returns at once, saying why: the program then exits,
 // having shown nothing.
 bool startUp(InstanceHandle instance) {
-  setWindowCalls(WindowCalls{onHeldSecond, onSessionEnding, onDisplayLost});
+  setWindowCalls(WindowCalls{onHeldSecond, onSessionEnding, onSessionGoesOn, onDisplayLost});
   if (!initClass(instance)) return refuse("the window class could not be registered");
   openEventLog(windowAvailable());
   const char* tail = commandTail(processCommandLine());
@@ -34,6 +35,7 @@ bool startUp(InstanceHandle instance) {
   port = parsePort(tail);
   startNetwork();  // a failure shows when the socket is opened
   copyCommand(command);
+  noteProbedPort();
   debugInfoOn = true;
   totalCount = tickCount();
   if (!openProbeSocket()) return false;
@@ -47,16 +49,11 @@ bool startUp(InstanceHandle instance) {
   return true;
 }
 
-// Once the session ends nothing starts again: the ended child is let go, so that the wait
-// covers input alone.
-static void letChildGo() {
-  releaseChild(childProcess);
-  childOpen = false;
-}
-
+// Once the session ends nothing starts again: an ended child is no longer waited for, so that
+// the wait covers input alone, but kept, so that its end can be told if the session goes on.
 static void onChildEnded() {
   if (sessionEnded) {
-    letChildGo();
+    endWhileEnding = true;
     return;
   }
   noteChildEnded();
@@ -65,14 +62,42 @@ static void onChildEnded() {
   updateWindow();
 }
 
+// The session's end was called off: the record goes on, the probe starts afresh (the server had
+// its own notice of the end, and may have paused for it), and a server that ended meanwhile is
+// told and started again as after any end.
+static void resumeSupervision() {
+  sessionEnded = false;
+  secondsWithoutEnd = 0;
+  openEventLog(windowAvailable());
+  noteSessionGoesOn();
+  sendCount = 0;
+  lastSendTime = tickCount();
+  if (endWhileEnding) {
+    endWhileEnding = false;
+    onChildEnded();
+  }
+}
+
+static void onSessionGoesOn() {
+  if (sessionEnded) resumeSupervision();
+  updateWindow();
+}
+
 // Once the session ends a silent server is not replaced: it may be saving its state.
 static void onIdleSecond() {
-  if (!sessionEnded) checkResponse();
+  if (!sessionEnded) {
+    checkResponse();
+  } else if (sessionEndUnderWay()) {
+    secondsWithoutEnd = 0;
+  } else if (++secondsWithoutEnd >= kSessionGoesOnSeconds) {
+    resumeSupervision();
+  }
   updateWindow();
 }
 
 // A closed handle is never waited on: after a forced stop whose restart failed there is no child
-// to watch, and the probe retries the start. Rows the window has not been handed yet come due
+// to watch, and the probe retries the start. Nor is a child that ended during the session's end.
+// Rows the window has not been handed yet come due
 // within a kRowsPeriod: the wait wakes for them, hands them over and waits out the rest of its
 // time, so that this wake-up is no idle second.
 static Wake waitOnce(uint32_t ms) {
@@ -81,7 +106,7 @@ static Wake waitOnce(uint32_t ms) {
     const uint32_t waited = tickCount() - start;
     const uint32_t left = waited < ms ? ms - waited : 0;
     const uint32_t due = rowsDueIn();
-    const ChildHandle* child = childOpen ? &childProcess : nullptr;
+    const ChildHandle* child = childOpen && !endWhileEnding ? &childProcess : nullptr;
     if (due >= left) return waitForChildOrInput(child, left);
     const Wake woken = waitForChildOrInput(child, due);
     if (woken != Wake::timeout) return woken;
@@ -125,6 +150,7 @@ static void endRecord(const char* lastLine) {
 // process may end at any moment after this returns.
 static void onSessionEnding() {
   sessionEnded = true;
+  secondsWithoutEnd = 0;
   endRecord("session ending");
 }
 

@@ -45,6 +45,12 @@ const char* processCommandLine();
 /// a whole number from 1 to 65535.
 const char* portRefusal(const char* tail);
 
+/// True while the system is ending the session (a shutdown, restart or log-off under way). After
+/// the window was told of the session's end, a reading of false tells that the end was called off
+/// (a user cancelled a shutdown that another program held up). Never true where sessions do not
+/// end so (Linux).
+bool sessionEndUnderWay();
+
 /// Starts `commandLine` as a child process at normal priority, with this process's environment
 /// and current directory. On success stores in `child` a handle that becomes signalled when the
 /// child ends and returns true; on failure leaves `child` alone. The system may write into

@@ -9,5 +9,4 @@ bool placeInJob(HANDLE process);
 void endLeftovers(HANDLE process);
 
 // The session's end, as starting a server sees it (win32_start.cpp).
-bool sessionEnding();
 extern HANDLE endToldInShutdown;

@@ -7,7 +7,17 @@
 
 uint32_t tickCount() { return GetTickCount(); }
 
-const char* processCommandLine() { return GetCommandLineA(); }
+// Read through the W call and handed to the core as UTF-8: through the ANSI code page a character
+// it lacks becomes '?' (or, by best fit, another one: a different program). UTF-8 keeps ASCII as
+// it is, so the port and the first space are found as before. 3 bytes at most per UTF-16 unit.
+const char* processCommandLine() {
+  static char text[3 * 32768];
+  if (!WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, text, sizeof text, nullptr,
+                           nullptr)) {
+    text[0] = '\0';
+  }
+  return text;
+}
 
 // Windows keeps its documented rule: any word is a port, read as atoi reads it.
 const char* portRefusal(const char*) { return nullptr; }
@@ -21,7 +31,7 @@ uint64_t wallClockMs() {
 
 Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   if (child != nullptr && *child == endToldInShutdown) {
-    if (sessionEnding()) {
+    if (sessionEndUnderWay()) {
       child = nullptr;
     } else {
       endToldInShutdown = nullptr;
@@ -35,7 +45,7 @@ Wake waitForChildOrInput(const ChildHandle* child, uint32_t ms) {
   if (result == WAIT_OBJECT_0 + count) return Wake::input;
   if (count == 1 && result == WAIT_OBJECT_0) {
     endLeftovers(*child);
-    if (sessionEnding()) endToldInShutdown = *child;
+    if (sessionEndUnderWay()) endToldInShutdown = *child;
     return Wake::childEnded;
   }
   return Wake::failed;

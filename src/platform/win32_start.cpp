@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/win32_internal.h"
 
-static STARTUPINFOA si;
+static STARTUPINFOW si;
 static PROCESS_INFORMATION pi;
 static const char* startedCommandLine;  // the last command line startChild was given
 
@@ -40,7 +40,10 @@ static const Redirection* redirectionOfWow64() {
   return calls.disable != nullptr ? &calls : nullptr;
 }
 
-static bool createSuspended(char* commandLine, DWORD flags) {
+// The core's UTF-8 command line, as CreateProcessW takes it (and may write into).
+static wchar_t wideCommand[2048];
+
+static bool createSuspended(DWORD flags) {
   si.cb = sizeof si;
   si.lpReserved = nullptr;
   si.lpReserved2 = nullptr;
@@ -51,7 +54,7 @@ static bool createSuspended(char* commandLine, DWORD flags) {
   PVOID redirection = nullptr;
   const bool off = wow64 != nullptr && wow64->disable(&redirection);
   const BOOL created =
-      CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+      CreateProcessW(nullptr, wideCommand, nullptr, nullptr, FALSE,
                      CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS | flags, nullptr, nullptr, &si, &pi);
   const DWORD error = GetLastError();
   if (off) wow64->revert(redirection);
@@ -72,17 +75,17 @@ static void discardSuspended() {
 // As, the Program Compatibility Assistant put programs in jobs), the child is started again
 // outside it, which that job may allow. If it does not, the child runs in the monitor's job,
 // as it would have without the second try. Nothing is asked of the monitor's job unless needed.
-static bool startInJob(char* commandLine) {
-  if (!createSuspended(commandLine, 0)) return false;
+static bool startInJob() {
+  if (!createSuspended(0)) return false;
   withoutJob[0] = '\0';
   if (placeInJob(pi.hProcess)) return true;
   DWORD error = GetLastError();
   if (error == ERROR_ACCESS_DENIED) {
     discardSuspended();
-    if (createSuspended(commandLine, CREATE_BREAKAWAY_FROM_JOB)) {
+    if (createSuspended(CREATE_BREAKAWAY_FROM_JOB)) {
       if (placeInJob(pi.hProcess)) return true;
       error = GetLastError();
-    } else if (!createSuspended(commandLine, 0)) {
+    } else if (!createSuspended(0)) {
       return false;
     }
   }
@@ -92,7 +95,7 @@ static bool startInJob(char* commandLine) {
 
 // While the session ends (a shutdown, restart or log-off under way) nothing is started: a
 // server that ended on its own notice of the end must not come back during it.
-bool sessionEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
+bool sessionEndUnderWay() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
 
 // A child whose end was reported while the session was ending: its refused restart is not
 // tried again on every pass, as a failed one would be, but once the end is called off.
@@ -100,11 +103,14 @@ HANDLE endToldInShutdown;
 
 bool startChild(char* commandLine, ChildHandle* child) {
   startedCommandLine = commandLine;  // startFailure names its program
-  if (sessionEnding()) {
+  if (sessionEndUnderWay()) {
     SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
     return false;
   }
-  if (!startInJob(commandLine)) return false;
+  // The system may write into the wide copy as it parses it, as it may into the core's.
+  if (!MultiByteToWideChar(CP_UTF8, 0, commandLine, -1, wideCommand, 2048) || !startInJob()) {
+    return false;
+  }
   const bool resumed = ResumeThread(pi.hThread) != static_cast<DWORD>(-1);
   CloseHandle(pi.hThread);  // never used again; keeping it would leak one handle per restart
   // A child that can never run has not started.
@@ -120,8 +126,8 @@ bool startChild(char* commandLine, ChildHandle* child) {
 
 const char* startedWithout() { return withoutJob[0] != '\0' ? withoutJob : nullptr; }
 
-// The failures an operator meets when a server is moved, locked down or replaced by a file of
-// the wrong kind, named; any other by its number alone.
+// The failures an operator meets when a server is moved, locked down, replaced by a file of the
+// wrong kind or named with what a path cannot hold, named; any other by its number alone.
 static const char* startErrorName(DWORD code) {
   constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from MinGW
   switch (code) {
@@ -129,6 +135,9 @@ static const char* startErrorName(DWORD code) {
     case ERROR_PATH_NOT_FOUND: return "path not found";
     case ERROR_ACCESS_DENIED: return "access denied";
     case ERROR_BAD_EXE_FORMAT: return "not a valid Windows program";
+    case ERROR_INVALID_NAME: return "invalid name";
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH: return "not for this processor";
+    case ERROR_DIRECTORY: return "invalid folder name";
     case kElevationRequired: return "needs elevation";
     default: return nullptr;
   }

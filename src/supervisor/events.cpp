@@ -186,6 +186,22 @@ void noteChildEnded() {
   noteEvent(what);
 }
 
+// The record's first line: a typo in the port ("4o126") probes another port, and a healthy
+// server is then replaced every 48 s; this line is where an operator sees which.
+void noteProbedPort() {
+  if (!eventLinesWanted()) return;
+  const unsigned probed = static_cast<uint16_t>(port);
+  char what[kEventSize];
+  std::snprintf(what, sizeof what, "probing 127.0.0.1:%u%s for: %s", probed,
+                probed == 0 ? ", on which no server can answer," : "", process);
+  noteEvent(what);
+}
+
+// The session's end was called off: the record, closed at its end, goes on.
+void noteSessionGoesOn() {
+  if (eventLinesWanted()) noteEvent("session goes on");
+}
+
 void noteReplaced() {
   if (!eventLinesWanted()) return;
   leaveLoop("crash loop");

@@ -9,6 +9,8 @@ ChildHandle childProcess;
 bool childOpen;
 int32_t numHandles;
 bool sessionEnded;
+bool endWhileEnding;
+int32_t secondsWithoutEnd;
 
 int32_t restarts;
 int32_t noresponse;

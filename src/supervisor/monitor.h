@@ -30,6 +30,17 @@ extern bool childOpen;  // childProcess is open: the child runs, or ended and is
 extern int32_t numHandles;  // 0 until the first successful start, then 1 for good
 extern bool sessionEnded;   // the session ends: the server is the system's to end; nothing starts
 
+// After the session's end: the child's end, if it came, is kept to be told if the session goes
+// on, which it does once the system has said on this many idle seconds in a row that no end is
+// under way. Not one reading alone: the monitor cannot know how soon after its notice the system
+// shows the end, nor whether a reading of the moment holds. Five seconds are long enough for a
+// real end to have ended the process (Windows ends a program that has answered at once), and
+// short beside the 41 s a silent server waits to be replaced, so a cancelled shutdown costs
+// little: under Wine, whose flag always reads 0, the monitor resumes 5 s after the end.
+constexpr int32_t kSessionGoesOnSeconds = 5;
+extern bool endWhileEnding;        // the child ended after the session's end
+extern int32_t secondsWithoutEnd;  // idle seconds in a row, since the end, with none under way
+
 // Restart counters; they wrap like unsigned 32-bit numbers.
 extern int32_t restarts;    // restarts and restart attempts after the child ended by itself
 extern int32_t noresponse;  // forced restarts after six silent probe periods
@@ -122,6 +133,8 @@ void noteChildStarted();
 void noteStartFailed();
 void noteChildEnded();  // the current child's end; once per child however often it is retried
 void noteReplaced();
+void noteProbedPort();  // which port is probed, and for what: the record's first line
+void noteSessionGoesOn();
 void writePendingEvents();
 void writeEventNow(const char* what);   // at once, with the texts as last shown
 void writeLastLines(const char* what);  // what is not told yet, then the run's last line

@@ -24,6 +24,7 @@ constexpr UINT kHeldSecondMs = 1000;
 static HFONT hFont;  // every control's font, made with the first control and kept for good
 
 static const DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP;
+constexpr int kLabelChars = 1024;  // the program label: 1023 bytes of UTF-8 at most, and its end
 
 // The room each row has for its text: a left-hand row shows 190 px before the right-hand column
 // covers it, a right-hand one its whole 100.
@@ -72,16 +73,29 @@ static HFONT dialogFont() {
   return font != nullptr ? font : static_cast<HFONT>(stock);
 }
 
-static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style, int x,
-                        int y, int width, int height) {
-  HWND control = CreateWindowExA(0, className, text, style, x, y, width, height,
-                                 parent,   // owner and parent
-                                 nullptr,  // no id: the Quit button is known by its handle
-                                 hInstance,
-                                 nullptr);  // no creation data
+static HWND withFont(HWND control) {
   if (hFont == nullptr) hFont = dialogFont();
   SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(hFont), FALSE);  // drawn when shown
   return control;
+}
+
+static HWND makeControl(HWND parent, const char* className, const char* text, DWORD style, int x,
+                        int y, int width, int height) {
+  return withFont(CreateWindowExA(0, className, text, style, x, y, width, height,
+                                  parent,   // owner and parent
+                                  nullptr,  // no id: the Quit button is known by its handle
+                                  hInstance,
+                                  nullptr));  // no creation data
+}
+
+// The server's command line comes as UTF-8 and may be in any script: its label is a control of
+// the W kind, which shows what the ANSI code page lacks. A byte sequence cut at the label's end
+// shows as one replacement character.
+static HWND makeProgramLabel(HWND parent, int x, int y, int width, int height) {
+  static wchar_t text[kLabelChars];
+  if (!MultiByteToWideChar(CP_UTF8, 0, programText, -1, text, kLabelChars)) text[0] = L'\0';
+  return withFont(CreateWindowExW(0, L"STATIC", text, kLabelStyle, x, y, width, height, parent,
+                                  nullptr, hInstance, nullptr));
 }
 
 static HWND makeLabel(HWND parent, const char* text, int x, int y, int width, int height) {
@@ -103,7 +117,7 @@ static void makeStatusRows(HWND parent, int left) {
 static bool initWindow(HWND window) {
   RECT rcClient;
   GetClientRect(window, &rcClient);
-  hProgram = makeLabel(window, programText, rcClient.left + 10, 15, rcClient.right - 10, 22);
+  hProgram = makeProgramLabel(window, rcClient.left + 10, 15, rcClient.right - 10, 22);
   hButton =
       makeControl(window, "BUTTON", "Quit", WS_CHILD | WS_VISIBLE, rcClient.right - 70, 45, 60, 30);
   if (withRows) makeStatusRows(window, rcClient.left);
@@ -133,10 +147,20 @@ static void onTimer(WPARAM id) {
   if (held && id == kHeldTimer && calls.heldSecond != nullptr) calls.heldSecond();
 }
 
+// As the Quit button: the network stopped, the loop told to end the server and the run.
 // Once this returns, with the end going ahead, the system may end the process at any moment,
-// without another message.
-static void onEndSession(WPARAM ending) {
-  if (ending && calls.sessionEnding != nullptr) calls.sessionEnding();
+// without another message. An end called off (FALSE) lets supervision resume. A request to close
+// this program alone (the Restart Manager's, while an installer replaces a file in use) comes as
+// a session's end with ENDSESSION_CLOSEAPP, while the session goes on: "If wParam is TRUE, the
+// application must shut down", and it does so as its Quit button does.
+static void onEndSession(WPARAM ending, LPARAM how) {
+  if (!ending) {
+    if (calls.sessionGoesOn != nullptr) calls.sessionGoesOn();
+  } else if (how & ENDSESSION_CLOSEAPP) {
+    quit();
+  } else if (calls.sessionEnding != nullptr) {
+    calls.sessionEnding();
+  }
 }
 
 static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -144,7 +168,7 @@ static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: return initWindow(window) ? 0 : -1;
     case WM_DESTROY: quit(); return 0;
     case WM_QUERYENDSESSION: return TRUE;  // the session may end: the server is told first
-    case WM_ENDSESSION: onEndSession(wParam); return 0;
+    case WM_ENDSESSION: onEndSession(wParam, lParam); return 0;
     case WM_ENTERSIZEMOVE:
     case WM_ENTERMENULOOP: holdStarts(window); break;
     case WM_EXITSIZEMOVE:

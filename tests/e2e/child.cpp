@@ -222,11 +222,13 @@ int main(int argc, char** argv) {
   sprintf(line, "%s pid=%lu tick=%lu us=%llu created=%llu", grandchild ? "grandchild" : "start",
           (unsigned long)GetCurrentProcessId(), (unsigned long)startTick, startUs, creationTime());
   logLine(line);
-  // The command line can be longer than any fixed buffer; write it in one piece.
-  const char* cmd = GetCommandLineA();
-  char* cmdLine = (char*)malloc(strlen(cmd) + 16);
+  // The command line can be longer than any fixed buffer; write it in one piece, in UTF-8 as
+  // the system holds it (the ANSI call would turn what its code page lacks into '?').
+  const int size = WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, NULL, 0, NULL, NULL);
+  char* cmdLine = (char*)malloc(size + 16);
   if (cmdLine) {
-    sprintf(cmdLine, "cmdline=%s", cmd);
+    strcpy(cmdLine, "cmdline=");
+    WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, cmdLine + 8, size, NULL, NULL);
     logLine(cmdLine);
     free(cmdLine);
   }

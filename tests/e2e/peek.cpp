@@ -190,21 +190,28 @@ static int countInk(HWND hwnd, int x, int y, int width, int height) {
 // Runs an exact command line (read from a file so no shell or wine layer re-quotes it) and
 // hands back the child's own exit code. The PID file appears whole, by rename. With `app` the
 // program is named apart, so the command line may be one the system could not parse itself.
-// runalone gives the program no standard handles, as Explorer or a shortcut starts it.
+// runalone gives the program no standard handles, as Explorer or a shortcut starts it. The file
+// is UTF-8 and the program is started through the W call, as Explorer starts one: a command line
+// in any script reaches it whole, whatever the ANSI code page.
 static int runCommand(const char* cmdFile, const char* pidFile, const char* app, bool alone) {
   static char cmd[65536];
+  static wchar_t wideCmd[65536];
+  wchar_t wideApp[MAX_PATH] = L"";
   FILE* f = fopen(cmdFile, "rb");
   size_t len = f ? fread(cmd, 1, sizeof(cmd) - 1, f) : 0;
   if (!f) return fail("cannot read ", cmdFile), 255;
   fclose(f);
   while (len > 0 && (cmd[len - 1] == '\n' || cmd[len - 1] == '\r')) --len;
   cmd[len] = 0;
-  STARTUPINFOA si = {};
+  if (!MultiByteToWideChar(CP_UTF8, 0, cmd, -1, wideCmd, 65536) ||
+      (app && !MultiByteToWideChar(CP_ACP, 0, app, -1, wideApp, MAX_PATH)))
+    return fail("cannot convert the command line of ", cmdFile), 255;
+  STARTUPINFOW si = {};
   si.cb = sizeof(si);
   if (alone) si.dwFlags = STARTF_USESTDHANDLES;  // and all three null
   PROCESS_INFORMATION pi;
-  if (!CreateProcessA(app, cmd, NULL, NULL, !alone, 0, NULL, NULL, &si, &pi))
-    return fail("CreateProcessA failed for ", cmd), 255;
+  if (!CreateProcessW(app ? wideApp : NULL, wideCmd, NULL, NULL, !alone, 0, NULL, NULL, &si, &pi))
+    return fail("CreateProcessW failed for ", cmd), 255;
   char tmpName[MAX_PATH + 8];
   snprintf(tmpName, sizeof(tmpName), "%s.tmp", pidFile);
   f = fopen(tmpName, "wb");
@@ -379,8 +386,9 @@ static int processVerb(const char* verb, DWORD pid) {
   return ok ? 0 : is(verb, "kill") ? fail("cannot terminate process") : 1;
 }
 
-// What the system does to the window of process PID. endsession [cancel]: tells it of the
-// session's end (printing its answer to the question), or that the end was called off. hold
+// What the system does to the window of process PID. endsession [cancel|closeapp]: tells it of
+// the session's end (printing its answer to the question), that the end was called off, or, as
+// the Restart Manager does for an installer, that this program alone must close. hold
 // menu|release|state: opens its system menu as Alt+Space does, presses Escape twice, or prints
 // whether a loop of the system's own holds its thread.
 static int systemVerb(int argc, char** argv) {
@@ -390,9 +398,11 @@ static int systemVerb(int argc, char** argv) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
   if (is(argv[1], "endsession")) {
-    SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    const LPARAM how = argc == 4 && is(argv[3], "closeapp") ? ENDSESSION_CLOSEAPP : 0;
+    SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, 5000, &answer);
     printf("query=%lu\n", (unsigned long)answer);
-    SendMessageTimeoutA(hwnd, WM_ENDSESSION, argc == 3, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    SendMessageTimeoutA(hwnd, WM_ENDSESSION, argc == 3 || how != 0, how, SMTO_ABORTIFHUNG, 5000,
+                        &answer);
   } else if (is(argv[3], "state") &&
              GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info)) {
     printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
@@ -447,9 +457,10 @@ int main(int argc, char** argv) {
             "       click PID TEXT | close PID | postquit PID | kill PID | handles PID |\n"
             "       flood PID COUNT | ask PID MS | shot PID FILE.bmp | ink PID X Y W H |\n"
             "       move PID X Y | reach PID TEXT | resources EXE | udpflood PORT COUNT\n");
-    fprintf(stderr,
-            "       injob|injob-breakaway CMDFILE PIDFILE [APP] | endsession PID [cancel] |\n"
-            "       hold PID menu|release|state\n");
+    fprintf(
+        stderr,
+        "       injob|injob-breakaway CMDFILE PIDFILE [APP] | endsession PID [cancel|closeapp] |\n"
+        "       hold PID menu|release|state\n");
     return 1;
   }
   HWND hwnd = findWindow(number(argv[2]), is(verb, "find") ? number(argv[3]) : 0);

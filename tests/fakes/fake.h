@@ -29,6 +29,7 @@ void childExitsWith(int code);               // how children end by themselves
 void startWithout(const char* what);         // what children run without ("": nothing)
 void endChildAt(uint64_t at);                // the running child ends by itself at `at`
 void failWaits(int count);                   // the next `count` waits fail
+void sessionEndUnderWay(bool underWay);      // what the system says of the session's end
 
 // The window's queue and the socket.
 void inputAt(uint64_t at);

@@ -41,6 +41,7 @@ char lacking[64];  // what children run without
 char failureReason[64];
 int exitCode;  // how later children end by themselves
 bool reportAsked;
+bool endUnderWay;  // what the system says of the session's end
 
 uint64_t scheduled[kMaxScheduled];  // arrival times of window messages, in order
 bool scheduledQuit[kMaxScheduled];
@@ -128,6 +129,8 @@ uint64_t wallClockMs() { return fake::kWallClockAtZero + clock; }
 const char* processCommandLine() { return commandLine; }
 
 const char* portRefusal(const char*) { return portWhy[0] != '\0' ? portWhy : nullptr; }
+
+bool sessionEndUnderWay() { return endUnderWay; }
 
 bool startChild(char* line, ChildHandle* child) {
   ++attempts;
@@ -291,7 +294,7 @@ void reset(const char* line, uint64_t bootTicks) {
   startsToFail = waitsToFail = exitCode = 0;
   std::snprintf(failureReason, sizeof failureReason, "not found");
   lacking[0] = '\0';
-  reportAsked = false;
+  reportAsked = endUnderWay = false;
   scheduledCount = scheduledNext = queuedMessages = dispatchedCount = endsSeen = 0;
   startedAt = 0;
   quitQueued = unseenInput = false;
@@ -316,6 +319,7 @@ void failStartsBecause(const char* reason) {
 void childExitsWith(int code) { exitCode = code; }
 void startWithout(const char* what) { std::snprintf(lacking, sizeof lacking, "%s", what); }
 void askForReport() { reportAsked = true; }
+void sessionEndUnderWay(bool yes) { endUnderWay = yes; }
 
 void endChildAt(uint64_t at) {
   if (Handle* h = current()) h->endsAt = at;
@@ -361,7 +365,8 @@ void resetMonitorState() {
   childProcess = nullptr;
   childOpen = false;
   numHandles = 0;
-  sessionEnded = false;
+  sessionEnded = endWhileEnding = false;
+  secondsWithoutEnd = 0;
   restarts = noresponse = 0;
   totalTime = totalTicks = totalCount = 0;
   curTime = curTicks = curCount = 0;

@@ -105,6 +105,7 @@ namespace {
 const std::regex kLineForm(
     R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (started, pid \d+|ended by itself, exit code \d+|)"
     R"(start failed: [^|]+|replaced after six silent probe periods|status|quit|display lost|)"
+    R"(session ending|session goes on|)"
     R"((?:crash loop|running steadily again): ended by itself (\d+) times, (?:start failed )"
     R"(([1-9]\d*) times, )?started (\d+) times since the last line; last end: exit code \d+))"
     R"( \| Total: [^|]+ \| Time: [^|]+ \| Max: [^|]+ \| Ave: [^|]+ \| Restarts: (\d+) \| )"
@@ -129,7 +130,8 @@ const char* checkLine(const std::string& line, int64_t runMs) {
   told.time = line.substr(0, 24);
   told.what = m[1].str();
   told.shownRestarts = count(m[5]);
-  const bool ended = told.what.rfind("ended", 0) == 0, status = told.what == "status";
+  const bool ended = told.what.rfind("ended", 0) == 0;
+  const bool status = told.what == "status" || told.what == "session goes on";
   const bool started = told.what.rfind("started", 0) == 0;
   const bool failed = told.what.rfind("start failed", 0) == 0;
   const bool leaves = !ended && !started && !status;  // a crash loop, having told its counts
@@ -165,11 +167,45 @@ const char* superviseAndCheck() {
   return checkNewLines(static_cast<int64_t>(fake::now() - runStart));
 }
 
+// The port as typed, and the line that must open the record for it: the port probed is the
+// number's low 16 bits, and a typo ends the number.
+const char* const kPortsTyped[][2] = {
+    {"40000", "probing 127.0.0.1:40000 for: srv.exe"},
+    {"4o126", "probing 127.0.0.1:4 for: srv.exe"},
+    {"-1", "probing 127.0.0.1:65535 for: srv.exe"},
+    {"65536", "probing 127.0.0.1:0, on which no server can answer, for: srv.exe"}};
+
 bool startRecordedRun(uint64_t at) {
-  fake::reset("t.exe 40000 srv.exe", at);
+  const auto& typed = kPortsTyped[uniform(0, 3)];
+  fake::reset(("t.exe " + std::string(typed[0]) + " srv.exe").c_str(), at);
   fake::wantEventLines(true);
   told = Told{};
-  return startUp(nullptr) && checkNewLines(-1) == nullptr;
+  if (!startUp(nullptr) || fake::eventLines() == 0) return false;
+  const std::string first = fake::eventLine(0);
+  told.lines = 1;
+  return first.compare(25, first.find(" | ") - 25, typed[1]) == 0 && checkNewLines(-1) == nullptr;
+}
+
+// The session ends, and after a while goes on: nothing is written or started meanwhile, and the
+// record goes on adding up. Told at once, or seen after some seconds without a shutdown.
+const char* endSessionAndGoOn() {
+  fake::sessionEndUnderWay(true);
+  fake::windowCalls().sessionEnding();
+  if (const char* broken = checkNewLines(-1)) return broken;
+  if (told.what != "session ending") return "a session's end not the last line";
+  const int lines = fake::eventLines(), attempts = fake::startAttempts();
+  const int ends = fake::childEndsSeen();
+  const uint64_t until = fake::now() + uniform(0, 30000);
+  while (fake::now() < until) superviseOnce();
+  if (fake::eventLines() != lines || fake::startAttempts() != attempts) return "after the end";
+  told.endSeenAt = fake::starts();  // an end seen meanwhile is told when the session goes on
+  const uint64_t runStart = fake::lastStartAt();
+  fake::sessionEndUnderWay(false);
+  if (uniform(0, 1) == 0) fake::windowCalls().sessionGoesOn();
+  for (int n = 0; sessionEnded && n < 100000; ++n) superviseOnce();
+  if (sessionEnded) return "the session's end never called off";
+  const bool endTold = fake::childEndsSeen() != ends;
+  return checkNewLines(endTold ? static_cast<int64_t>(fake::now() - runStart) : -1);
 }
 
 // Ends the run by quit or by a lost display, found between passes or in the middle of handing a
@@ -210,6 +246,7 @@ TEST(Soak, TheRecordAddsUpWhateverHappens) {
   const char* broken = nullptr;
   for (int episode = 0; episode < 400 && broken == nullptr; ++episode) {
     if (uniform(0, 40) == 0) broken = endRunAndStartAgain();
+    if (broken == nullptr && uniform(0, 40) == 0) broken = endSessionAndGoOn();
     injectFault(true);
     const uint64_t until = fake::now() + uniform(100, 90000);
     for (int n = 0; fake::now() < until && n < 4000 && broken == nullptr; ++n) {

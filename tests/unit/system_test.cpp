@@ -15,24 +15,43 @@ TEST(System, AServerWithoutAJobIsToldOnceAndTheSessionsEndIsTheLastOfAnything) {
   fake::wantEventLines(true);
   fake::startWithout("a job of its own (error 5)");
   ASSERT_TRUE(startUp(nullptr));
-  EXPECT_EQ(what(1), "the server runs without a job of its own (error 5)");
+  EXPECT_EQ(what(2), "the server runs without a job of its own (error 5)");
   fake::childRunsFor(20);  // a crash loop, whose latest counts are not told yet
   fake::endChildAt(fake::now() + 20);
   runFor(5000);
   const int starts = fake::starts();
   const int probes = fake::probes();
+  const int ends = fake::childEndsSeen();
+  fake::sessionEndUnderWay(true);
   fake::windowCalls().sessionEnding();
-  ASSERT_EQ(fake::eventLines(), 10);  // the lack, like each start, once; three ends in full
-  EXPECT_EQ(what(8).substr(0, 28), "crash loop: ended by itself ");
-  EXPECT_EQ(what(9), "session ending");
+  ASSERT_EQ(fake::eventLines(), 11);  // the port; the lack, like each start, once; three ends
+  EXPECT_EQ(what(9).substr(0, 28), "crash loop: ended by itself ");
+  EXPECT_EQ(what(10), "session ending");
   runFor(60000);  // the server ends on its own notice; the system holds the window meanwhile
   fake::windowCalls().heldSecond();
   EXPECT_EQ(fake::starts(), starts);
   EXPECT_EQ(fake::probes(), probes);
   EXPECT_EQ(fake::terminations(), 0);
-  EXPECT_EQ(fake::openHandles(), 0);  // the ended server let go: no wait on it spins
+  EXPECT_EQ(fake::childEndsSeen(), ends + 1);  // the ended server is kept, but not waited on
   EXPECT_EQ(fake::handleMisuse(), 0);
+  // A user cancels the shutdown: a few seconds later supervision resumes, the end told.
+  fake::childRunsFor(fake::kNever);
+  fake::sessionEndUnderWay(false);
+  runFor(4000);
+  EXPECT_EQ(fake::eventLines(), 11);
+  runFor(2000);
+  ASSERT_EQ(fake::eventLines(), 14);
+  EXPECT_EQ(what(11), "session goes on");
+  EXPECT_EQ(what(12), "ended by itself, exit code 0");
+  EXPECT_EQ(what(13), "started, pid " + std::to_string(1001 + starts));
+  // Told at once that the end was called off, the monitor resumes at once.
+  fake::sessionEndUnderWay(true);
+  fake::windowCalls().sessionEnding();
+  fake::windowCalls().sessionGoesOn();
   fake::quitAt(fake::now());
   EXPECT_EQ(runLoop(), Outcome::quit);
-  EXPECT_EQ(fake::eventLines(), 10);
+  ASSERT_EQ(fake::eventLines(), 17);
+  EXPECT_EQ(what(15), "session goes on");
+  EXPECT_EQ(what(16), "quit");
+  EXPECT_EQ(fake::openHandles(), 0);
 }
