@@ -106,6 +106,10 @@ static Wake waitOnce(uint32_t ms) {
     const uint32_t waited = tickCount() - start;
     const uint32_t left = waited < ms ? ms - waited : 0;
     const uint32_t due = rowsDueIn();
+    if (due == 0) {  // due now: a stream of input, which ends every wait at once, cannot hold it
+      showWaitingRows();
+      continue;
+    }
     const ChildHandle* child = childOpen && !endWhileEnding ? &childProcess : nullptr;
     if (due >= left) return waitForChildOrInput(child, left);
     const Wake woken = waitForChildOrInput(child, due);
