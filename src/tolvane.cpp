@@ -95,11 +95,27 @@ static void onIdleSecond() {
   updateWindow();
 }
 
+// A closed handle is never waited on: after a forced stop whose restart failed there is no child
+// to watch, and the probe retries the start. Nor is a child that ended during the session's end.
+// Rows the window has not been handed yet come due
+// within a kRowsPeriod: the wait wakes for them, hands them over and waits out the rest of its
+// time, so that this wake-up is no idle second.
 static Wake waitOnce(uint32_t ms) {
-  // A closed handle is never waited on: after a forced stop whose restart failed there is no
-  // child to watch, and the probe retries the start. Nor is a child that ended during the
-  // session's end.
-  return waitForChildOrInput(childOpen && !endWhileEnding ? &childProcess : nullptr, ms);
+  const uint32_t start = tickCount();
+  for (;;) {
+    const uint32_t waited = tickCount() - start;
+    const uint32_t left = waited < ms ? ms - waited : 0;
+    const uint32_t due = rowsDueIn();
+    if (due == 0) {  // due now: a stream of input, which ends every wait at once, cannot hold it
+      showWaitingRows();
+      continue;
+    }
+    const ChildHandle* child = childOpen && !endWhileEnding ? &childProcess : nullptr;
+    if (due >= left) return waitForChildOrInput(child, left);
+    const Wake woken = waitForChildOrInput(child, due);
+    if (woken != Wake::timeout) return woken;
+    showWaitingRows();
+  }
 }
 
 bool superviseOnce() {

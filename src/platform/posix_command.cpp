@@ -18,8 +18,13 @@ namespace {
 constexpr int kMaxFailure = 160;
 char failure[kMaxFailure];  // why the last start failed, and the program it named
 char shellCommand[kMaxCommand + 8];
-char wordText[kMaxCommand + 8];    // a plain command's words, quotes removed, each ended by 0
-char* words[kMaxCommand / 2 + 2];  // pointers into wordText, then null
+// A plain command's words, quotes removed, each ended by 0, and pointers to them, then null.
+// The pointers follow the text on one page boundary, so that a short command's words and their
+// pointers share one page.
+struct alignas(4096) Words {
+  char text[kMaxCommand + 8];
+  char* list[kMaxCommand / 2 + 2];
+} words;
 
 }  // namespace
 
@@ -32,12 +37,12 @@ char* words[kMaxCommand / 2 + 2];  // pointers into wordText, then null
 static bool splitPlainCommand(const char* command) {
   static const char kShellOnly[] = "|&;<>()$`*?[~#{}\n";
   if (std::strlen(command) >= kMaxCommand) return false;  // more words than the arrays hold
-  char* out = wordText;
+  char* out = words.text;
   int count = 0;
   for (const char* p = command;;) {
     while (*p == ' ' || *p == '\t') ++p;
     if (*p == '\0') break;
-    words[count++] = out;
+    words.list[count++] = out;
     while (*p != '\0' && *p != ' ' && *p != '\t') {
       if (*p == '\'') {
         const char* close = std::strchr(p + 1, '\'');
@@ -64,8 +69,8 @@ static bool splitPlainCommand(const char* command) {
     }
     *out++ = '\0';
   }
-  words[count] = nullptr;
-  return count > 0 && words[0][0] != '-';
+  words.list[count] = nullptr;
+  return count > 0 && words.list[0][0] != '-';
 }
 
 // A command of blanks alone names no program: the shell's `exec` would run nothing and succeed,
@@ -149,7 +154,7 @@ pid_t spawnCommand(const char* command) {
     return -1;
   }
   int error = ENOEXEC;
-  if (splitPlainCommand(command)) error = spawnProgram(&pid, words);
+  if (splitPlainCommand(command)) error = spawnProgram(&pid, words.list);
   if (error == ENOEXEC) {
     static char sh[] = "sh";
     static char dashC[] = "-c";
@@ -158,7 +163,7 @@ pid_t spawnCommand(const char* command) {
     error = spawnChild(&pid, "/bin/sh", argv, false);
     if (error != 0) noteStartError(error, "/bin/sh");
   } else if (error != 0) {
-    noteStartError(error, words[0]);
+    noteStartError(error, words.list[0]);
   }
   return error == 0 ? pid : -1;
 }

@@ -92,8 +92,12 @@ bool writeEventLine(const char* line) {
   text[used++] = '\n';
   const ssize_t written = writeNow(text, used);
   if (written <= 0) return false;
-  unsentLength = used - static_cast<size_t>(written);
-  std::memcpy(unsent, text + written, unsentLength);
+  // Only what was not taken is kept: a line that went out whole leaves the buffer, and its page,
+  // untouched.
+  if (static_cast<size_t>(written) < used) {
+    unsentLength = used - static_cast<size_t>(written);
+    std::memcpy(unsent, text + written, unsentLength);
+  }
   return true;
 }
 

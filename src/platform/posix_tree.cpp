@@ -84,11 +84,17 @@ bool readProcFile(const char* path, char* text, size_t size) {
   return true;
 }
 
-// Where the kernel lists this process's children, if it keeps that list.
-const char* childListPath() {
-  static char path[64];
-  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
-  return path;
+// The kernel's list of this process's children, "PID PID ... ", through one descriptor opened at
+// the first start and read from its beginning again each time: a restart costs one read, not an
+// open, a walk through /proc and a close. -1 where the kernel keeps no such list.
+int childList = -1;
+
+// What the list holds now, ended by 0; false where there is no list.
+bool readChildList(char* text, size_t size) {
+  if (childList < 0) return false;
+  const ssize_t length = pread(childList, text, size - 1, 0);
+  text[length > 0 ? length : 0] = '\0';
+  return length >= 0;
 }
 
 // Whether the thread `tid` of the held process `pid` has ended or is ending: a zombie, or one
@@ -153,7 +159,7 @@ pid_t liveThread(pid_t pid) {
 // kill ends them.
 int killHeldProcesses() {
   static char list[4096];
-  if (!readProcFile(childListPath(), list, sizeof list)) return 0;
+  if (!readChildList(list, sizeof list)) return 0;
   int found = 0;
   for (char* p = list; *p != '\0';) {
     char* end;
@@ -192,31 +198,58 @@ void endHeldProcesses() {
   }
 }
 
-// Said once, at the first start: where the kernel lists no process's children (a minimal chroot
-// or container without /proc), what leaves the server's process group cannot be found.
+// At the first start the list is opened. Where the kernel lists no process's children (a minimal
+// chroot or container without /proc), what leaves the server's process group cannot be found,
+// and this says so once.
 void checkChildList() {
   static bool checked;
   if (checked) return;
   checked = true;
-  if (access(childListPath(), R_OK) == 0) return;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
+  childList = open(path, O_RDONLY | O_CLOEXEC);
+  if (childList >= 0) return;
   static const char notice[] =
       "tolvane: no list of this process's children (/proc/self/task/PID/children): what leaves "
       "the server's process group is not ended with it\n";
   sayNow(STDERR_FILENO, notice);
 }
 
-// Before anything is started. Marks of monitors that run this one come first.
+// Before anything is started. Marks of monitors that run this one come first. The servers'
+// environment is this process's own with the mark put in, made here rather than by setenv,
+// whose copy would be the monitor's one use of the heap: its first page, and the allocator's
+// state, kept for good. An environment of more entries than the copy holds goes to setenv.
 void markServerTree() {
   timespec t;
   clock_gettime(CLOCK_REALTIME, &t);
   std::snprintf(mark, sizeof mark, "%d-%lld%09ld", static_cast<int>(getpid()),
                 static_cast<long long>(t.tv_sec), t.tv_nsec);
-  static char marks[4096];
+  // NAME=marks. Outer marks are rare: the common entry is a short one, kept on one page with the
+  // environment's first pointers; the long one's pages are touched only when it is needed.
+  constexpr int kMaxEntries = 512;
+  static struct alignas(4096) {
+    char shortEntry[sizeof kMarkName + sizeof mark];
+    char* list[kMaxEntries + 1];
+  } environment;
+  static char longEntry[sizeof kMarkName + 4096];
   const char* outer = std::getenv(kMarkName);
-  if (outer != nullptr && std::strlen(outer) + 1 + sizeof mark < sizeof marks) {
-    std::snprintf(marks, sizeof marks, "%s %s", outer, mark);
+  char* entry = environment.shortEntry;
+  if (outer != nullptr && std::strlen(outer) + 1 + sizeof mark < 4096) {
+    entry = longEntry;
+    std::snprintf(entry, sizeof longEntry, "%s=%s %s", kMarkName, outer, mark);
   } else {
-    std::snprintf(marks, sizeof marks, "%s", mark);
+    std::snprintf(entry, sizeof environment.shortEntry, "%s=%s", kMarkName, mark);
   }
-  setenv(kMarkName, marks, 1);
+  int count = 0;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, entry, sizeof kMarkName) == 0) continue;  // an outer mark: in `entry`
+    if (count == kMaxEntries - 1) {
+      setenv(kMarkName, entry + sizeof kMarkName, 1);
+      return;
+    }
+    environment.list[count++] = *e;
+  }
+  environment.list[count++] = entry;
+  environment.list[count] = nullptr;
+  environ = environment.list;
 }

@@ -20,6 +20,10 @@ uint32_t curTime, curTicks, curCount;
 int32_t maxTime = kNoValue;
 
 char statusTexts[kStatusLabels][kTextSize];
+char shownTexts[kStatusLabels][kTextSize];
+uint32_t rowsShownAt;
+bool rowsShown;
+bool rowsWaiting;
 
 char pendingEvents[kMaxPendingEvents][kEventSize];
 int pendingEventCount;

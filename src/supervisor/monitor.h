@@ -13,6 +13,8 @@ constexpr int kDatagramSize = 256;          // a reply; a longer datagram is not
 constexpr uint32_t kProbePeriod = 8000;     // ms
 constexpr uint32_t kSilentPeriodsAllowed = 5;
 constexpr uint32_t kWaitMs = 1000;
+constexpr uint32_t kRowsPeriod = 100;  // ms; the window is handed its rows at most this often
+constexpr uint32_t kNoRowsDue = UINT32_MAX;
 constexpr uint32_t kMinute = 60000;       // ms
 constexpr int32_t kNoValue = 2147483647;  // maxTime before any run was measured
 
@@ -49,8 +51,13 @@ extern uint32_t totalTime, totalTicks,
 extern uint32_t curTime, curTicks, curCount;  // since the current child started
 extern int32_t maxTime;                       // longest run so far; kNoValue before any child ran
 
-// The statistics rows' texts as last handed to the window; empty before the first refresh.
+// The statistics rows' texts as of the last refresh, which event lines carry; empty before the
+// first refresh. The window gets them at most once a kRowsPeriod.
 extern char statusTexts[kStatusLabels][kTextSize];
+extern char shownTexts[kStatusLabels][kTextSize];  // as last handed to the window
+extern uint32_t rowsShownAt;                       // tick of that hand-over
+extern bool rowsShown;    // the window has been handed the rows at least once
+extern bool rowsWaiting;  // statusTexts hold a change the window has not been handed yet
 
 // Event lines, for an operator who reads a log rather than a window.
 constexpr int kEventSize = 224;  // what happened, without the time and the texts
@@ -111,7 +118,9 @@ void tellWhatTheServerLacks();  // a line, when what the server runs without has
 void updateWindow();
 void advanceClocks();
 uint32_t averageRun();
-void showStatus();  // hands the window all six rows, in order, when any of their texts changed
+void showStatus();       // hands the window all six rows, in order, when any of their texts changed
+uint32_t rowsDueIn();    // ms until rows the window has not been handed are due; kNoRowsDue: none
+void showWaitingRows();  // hands the window the rows it has not been handed, if any
 // Whole minutes as "D day H hr M min", "H hr M min" or "M min". The text lives in one static
 // buffer: each call overwrites the previous result.
 const char* formatTime(uint32_t minutes);

@@ -2,7 +2,8 @@
 // minute at most, so the window is handed the rows only when one of them changed: each hand-over
 // is a repaint, and on some systems a round trip to another process. Then all six go, in order:
 // the rows overlap, and a repainted row's background covers the edge of the row beside it until
-// that one is painted again.
+// that one is painted again. A crash loop changes Restarts hundreds of times a second, where an
+// eye takes in ten: the window gets the rows at most once a kRowsPeriod, the latest always.
 #include <cstdio>
 #include <cstring>
 
@@ -24,38 +25,52 @@ const char* formatTime(uint32_t minutes) {
   return text;
 }
 
-// The texts this refresh shows, in the rows' order.
-static char newTexts[kStatusLabels][kTextSize];
-
 static void composeTime(StatusLabel label, const char* caption, uint32_t minutes) {
-  std::snprintf(newTexts[label], kTextSize, "%s: %s", caption, formatTime(minutes));
+  std::snprintf(statusTexts[label], kTextSize, "%s: %s", caption, formatTime(minutes));
 }
 
 static void composeCount(StatusLabel label, const char* caption, int32_t count) {
-  std::snprintf(newTexts[label], kTextSize, "%s: %d", caption, static_cast<int>(count));
+  std::snprintf(statusTexts[label], kTextSize, "%s: %d", caption, static_cast<int>(count));
 }
 
 static bool anyRowChanged() {
   for (int label = 0; label < kStatusLabels; ++label) {
-    if (std::strcmp(statusTexts[label], newTexts[label]) != 0) return true;
+    if (std::strcmp(shownTexts[label], statusTexts[label]) != 0) return true;
   }
   return false;
+}
+
+static void handOverRows() {
+  for (int label = 0; label < kStatusLabels; ++label) {
+    std::memcpy(shownTexts[label], statusTexts[label], kTextSize);
+    setStatusText(static_cast<StatusLabel>(label), shownTexts[label]);
+  }
+  rowsShownAt = tickCount();
+  rowsShown = true;
+  rowsWaiting = false;
 }
 
 void showStatus() {
   composeTime(labelTotal, "Total", totalTime);
   composeTime(labelCurrent, "Time", curTime);
   if (maxTime == kNoValue) {
-    std::snprintf(newTexts[labelMax], kTextSize, "Max: ?");
+    std::snprintf(statusTexts[labelMax], kTextSize, "Max: ?");
   } else {
     composeTime(labelMax, "Max", static_cast<uint32_t>(maxTime));
   }
   composeTime(labelAve, "Ave", averageRun());
   composeCount(labelRestart, "Restarts", restarts);
   composeCount(labelNoresponse, "NoResponse", noresponse);
-  if (!anyRowChanged()) return;
-  for (int label = 0; label < kStatusLabels; ++label) {
-    std::memcpy(statusTexts[label], newTexts[label], kTextSize);
-    setStatusText(static_cast<StatusLabel>(label), statusTexts[label]);
-  }
+  rowsWaiting = anyRowChanged();
+  if (rowsWaiting && rowsDueIn() == 0) handOverRows();
+}
+
+uint32_t rowsDueIn() {
+  if (!rowsWaiting) return kNoRowsDue;
+  const uint32_t since = tickCount() - rowsShownAt;  // modular: survives a wrap
+  return !rowsShown || since >= kRowsPeriod ? 0 : kRowsPeriod - since;
+}
+
+void showWaitingRows() {
+  if (rowsWaiting) handOverRows();
 }

@@ -6,9 +6,11 @@
 #include <X11/cursorfont.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "icon_argb.h"
 #include "platform/posix.h"
@@ -26,7 +28,6 @@ static char szClassName[] = "Tolvane";
 const char* const szQuit = "Quit";
 
 Display* display;
-static bool headless;  // no display, or none wanted: the monitor runs without a window
 Window window;
 XRectangle rects[ctlCount];
 int controlCount;
@@ -62,10 +63,7 @@ static bool headlessAsked() {
 
 bool initClass(InstanceHandle) {
   if (!headlessAsked() && loadXlib()) display = xlib.XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    headless = true;
-    return true;
-  }
+  if (display == nullptr) return true;  // no display, or none wanted: no window
   xlib.XSetIOErrorHandler(onDisplayLost);
   xlib.XSetErrorHandler(onRequestFailed);
   return true;
@@ -114,7 +112,10 @@ static void setWindowProperties() {
   setUtf8Property(atoms[atomNetName], szAppName, sizeof szAppName - 1);
   const unsigned long pid = static_cast<unsigned long>(getpid());
   setCardinals(atoms[atomPid], &pid, 1);
-  setCardinals(atoms[atomIcon], iconPixels, sizeof iconPixels / sizeof iconPixels[0]);
+  // Its 32-bit items travel in unsigned longs on the Xlib side, whatever their width.
+  unsigned long icon[sizeof iconPixels / sizeof iconPixels[0]];
+  std::copy(std::begin(iconPixels), std::end(iconPixels), icon);
+  setCardinals(atoms[atomIcon], icon, sizeof icon / sizeof icon[0]);
   setUtf8Property(atoms[atomFont], fontName, static_cast<int>(std::strlen(fontName)));
 }
 
@@ -163,7 +164,7 @@ static void publishTexts() {
 }
 
 bool createMainWindow(const char* programLabel, bool withStatusRows) {
-  if (headless) {
+  if (display == nullptr) {
     if (!headlessAsked()) sayNow(STDERR_FILENO, "no display: running without a window\n");
     return true;
   }
@@ -180,7 +181,7 @@ bool createMainWindow(const char* programLabel, bool withStatusRows) {
 }
 
 void showMainWindow() {
-  if (headless) return;
+  if (display == nullptr) return;
   xlib.XMapWindow(display, window);
   xlib.XFlush(display);
 }
@@ -196,4 +197,4 @@ void setStatusText(StatusLabel label, const char* text) {
   publishTexts();
 }
 
-bool windowAvailable() { return !headless; }
+bool windowAvailable() { return display != nullptr; }

@@ -403,8 +403,10 @@ static int systemVerb(int argc, char** argv) {
     printf("query=%lu\n", (unsigned long)answer);
     SendMessageTimeoutA(hwnd, WM_ENDSESSION, argc == 3 || how != 0, how, SMTO_ABORTIFHUNG, 5000,
                         &answer);
-  } else if (is(argv[3], "state") &&
-             GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info)) {
+  } else if (is(argv[3], "state")) {
+    // A failed reading says so: it must not fall through to the release below.
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info))
+      return fail("cannot read the window's thread state");
     printf("menu=%d move=%d\n", info.flags & GUI_INMENUMODE ? 1 : 0,
            info.flags & GUI_INMOVESIZE ? 1 : 0);
   } else if (is(argv[3], "menu")) {

@@ -65,7 +65,8 @@ bool windowShown();
 int textWrites();               // rows handed to the window so far
 const char* refreshedRows();    // the rows the last refresh wrote, in order: "012345" for all six
 void runWithoutDisplay();       // from the next start-up on, no window can be shown
-void loseDisplayInRowUpdate();  // the next row handed to the window finds the display gone
+void loseDisplayInRowUpdate();  // the next row handed to the window finds the display gone,
+struct ProcessExited {};        // and the process exits after its last words: thrown then
 const WindowCalls& windowCalls();  // what the monitor gave the window, to make those calls
 
 // Standard output.

@@ -372,6 +372,9 @@ void resetMonitorState() {
   curTime = curTicks = curCount = 0;
   maxTime = kNoValue;
   for (char* text : statusTexts) text[0] = '\0';
+  for (char* text : shownTexts) text[0] = '\0';
+  rowsShownAt = 0;
+  rowsShown = rowsWaiting = false;
   pendingEventCount = 0;
   reportedFailure[0] = restartFailure[0] = '\0';
   endReported = false;

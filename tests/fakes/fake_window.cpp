@@ -53,7 +53,7 @@ void setStatusText(StatusLabel which, const char* text) {
   if (loseDisplay) {  // as the X window learns of it: in the middle of drawing a row
     loseDisplay = false;
     calls.displayLost();
-    return;
+    throw fake::ProcessExited{};  // as the X window's does, this call never returns
   }
   const size_t used = std::strlen(refreshRows);
   const char row = static_cast<char>('0' + which);

@@ -1,3 +1,6 @@
+#include <string>
+#include <vector>
+
 #include "unit/scenario.h"
 
 TEST(Loop, ChildEndRestartsCountsAndRefreshes) {
@@ -125,4 +128,28 @@ TEST(Loop, ALongCrashLoopHoldsOneHandle) {
   EXPECT_EQ(restarts, 100000);
   EXPECT_EQ(fake::openHandles(), 1);
   EXPECT_EQ(fake::handleMisuse(), 0);
+}
+
+// Restarts every 7 ms for 10 s: the window is handed its rows about ten times a second, never
+// more, and the count it shows was the latest at most kRowsPeriod ago, also once the loop stops.
+TEST(Loop, ACrashLoopHandsTheWindowItsRowsTenTimesASecondTheLatestWithinAPeriod) {
+  ASSERT_TRUE(startMonitor("t.exe 40000 srv.exe"));
+  const uint64_t t0 = fake::now();
+  const int before = fake::textWrites();
+  fake::childRunsFor(7);
+  fake::endChildAt(t0 + 7);
+  std::vector<uint64_t> replacedAt;  // by count: when the next count replaced it
+  for (uint64_t look = t0; look < t0 + 11000; look += 30) fake::inputAt(look);  // a look each 30 ms
+  while (fake::now() < t0 + 11000) {
+    if (fake::now() >= t0 + 10000) fake::childRunsFor(fake::kNever);  // the loop stops
+    superviseOnce();
+    replacedAt.resize(restarts, fake::now());
+    const int shown = std::stoi(std::string(fake::text(labelRestart)).substr(10));
+    if (shown != restarts) ASSERT_LE(fake::now() - replacedAt[shown], kRowsPeriod);
+  }
+  EXPECT_GT(restarts, 1400);
+  EXPECT_STREQ(fake::text(labelRestart), ("Restarts: " + std::to_string(restarts)).c_str());
+  const int handedOver = (fake::textWrites() - before) / kStatusLabels;
+  EXPECT_GE(handedOver, 95);
+  EXPECT_LE(handedOver, 102);
 }
