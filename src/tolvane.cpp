@@ -62,14 +62,19 @@ static void onChildEnded() {
   updateWindow();
 }
 
-// The session's end was called off: the record goes on, the probe starts afresh (the server had
-// its own notice of the end, and may have paused for it), and a server that ended meanwhile is
-// told and started again as after any end.
-static void resumeSupervision() {
+// The session's end was called off: the record, closed at the end, goes on.
+static void reopenRecord() {
   sessionEnded = false;
   secondsWithoutEnd = 0;
   openEventLog(windowAvailable());
   noteSessionGoesOn();
+}
+
+// The session's end was called off: the record goes on, the probe starts afresh (the server had
+// its own notice of the end, and may have paused for it), and a server that ended meanwhile is
+// told and started again as after any end.
+static void resumeSupervision() {
+  reopenRecord();
   sendCount = 0;
   lastSendTime = tickCount();
   if (endWhileEnding) {
@@ -168,6 +173,12 @@ static void onDisplayLost() {
 
 Outcome runLoop() {
   while (superviseOnce()) {
+  }
+  // A quit after the session's end: the session went on after all (an installer's request to
+  // close the program comes so), and the record says what happened since, as a quit's record does.
+  if (sessionEnded) {
+    reopenRecord();
+    if (endWhileEnding) noteChildEnded();
   }
   killProcess();
   endRecord("quit");

@@ -55,3 +55,22 @@ TEST(System, AServerWithoutAJobIsToldOnceAndTheSessionsEndIsTheLastOfAnything) {
   EXPECT_EQ(what(16), "quit");
   EXPECT_EQ(fake::openHandles(), 0);
 }
+
+TEST(System, AQuitAfterTheSessionsEndReopensTheRecordAndTellsAnEndSeenMeanwhile) {
+  fake::reset("t.exe 40000 srv.exe");
+  fake::wantEventLines(true);
+  ASSERT_TRUE(startUp(nullptr));
+  runFor(1000);
+  fake::sessionEndUnderWay(true);
+  fake::windowCalls().sessionEnding();
+  fake::endChildAt(fake::now() + 100);  // on its own notice of the end
+  runFor(1000);
+  fake::quitAt(fake::now());  // an installer's close request: the session goes on
+  EXPECT_EQ(runLoop(), Outcome::quit);
+  ASSERT_EQ(fake::eventLines(), 6);
+  EXPECT_EQ(what(2), "session ending");
+  EXPECT_EQ(what(3), "session goes on");
+  EXPECT_EQ(what(4), "ended by itself, exit code 0");
+  EXPECT_EQ(what(5), "quit");
+  EXPECT_EQ(fake::openHandles(), 0);
+}
