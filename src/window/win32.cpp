@@ -125,9 +125,12 @@ static bool initWindow(HWND window) {
   return true;
 }
 
+// A loop of the system's own (an open menu, a move) would hold the quit message until a user
+// ended it: the loop is cancelled, as the system cancels it when another window takes over.
 static void quit() {
   stopNetwork();
   PostQuitMessage(0);
+  if (held) SendMessageA(hWnd, WM_CANCELMODE, 0, 0);
 }
 
 // While the system holds the thread in a loop of its own, the monitor's loop does not run; that
