@@ -102,9 +102,9 @@ static void onIdleSecond() {
 
 // A closed handle is never waited on: after a forced stop whose restart failed there is no child
 // to watch, and the probe retries the start. Nor is a child that ended during the session's end.
-// Rows the window has not been handed yet come due
-// within a kRowsPeriod: the wait wakes for them, hands them over and waits out the rest of its
-// time, so that this wake-up is no idle second.
+// Rows the window has not been handed yet come due within a kRowsPeriod: the wait wakes for
+// them, hands them over and waits out the rest of its time, so that this wake-up is no idle
+// second.
 static Wake waitOnce(uint32_t ms) {
   const uint32_t start = tickCount();
   for (;;) {
