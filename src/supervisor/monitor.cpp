@@ -22,8 +22,6 @@ int32_t maxTime = kNoValue;
 char statusTexts[kStatusLabels][kTextSize];
 char shownTexts[kStatusLabels][kTextSize];
 uint32_t rowsShownAt;
-bool rowsShown;
-bool rowsWaiting;
 
 char pendingEvents[kMaxPendingEvents][kEventSize];
 int pendingEventCount;

@@ -56,8 +56,6 @@ extern int32_t maxTime;                       // longest run so far; kNoValue be
 extern char statusTexts[kStatusLabels][kTextSize];
 extern char shownTexts[kStatusLabels][kTextSize];  // as last handed to the window
 extern uint32_t rowsShownAt;                       // tick of that hand-over
-extern bool rowsShown;    // the window has been handed the rows at least once
-extern bool rowsWaiting;  // statusTexts hold a change the window has not been handed yet
 
 // Event lines, for an operator who reads a log rather than a window.
 constexpr int kEventSize = 224;  // what happened, without the time and the texts

@@ -46,8 +46,6 @@ static void handOverRows() {
     setStatusText(static_cast<StatusLabel>(label), shownTexts[label]);
   }
   rowsShownAt = tickCount();
-  rowsShown = true;
-  rowsWaiting = false;
 }
 
 void showStatus() {
@@ -61,16 +59,17 @@ void showStatus() {
   composeTime(labelAve, "Ave", averageRun());
   composeCount(labelRestart, "Restarts", restarts);
   composeCount(labelNoresponse, "NoResponse", noresponse);
-  rowsWaiting = anyRowChanged();
-  if (rowsWaiting && rowsDueIn() == 0) handOverRows();
+  if (rowsDueIn() == 0) handOverRows();
 }
 
+// Rows are waiting while their texts differ from those handed over; the first ones go at once.
 uint32_t rowsDueIn() {
-  if (!rowsWaiting) return kNoRowsDue;
+  if (!anyRowChanged()) return kNoRowsDue;
+  if (shownTexts[labelTotal][0] == '\0') return 0;   // never handed over
   const uint32_t since = tickCount() - rowsShownAt;  // modular: survives a wrap
-  return !rowsShown || since >= kRowsPeriod ? 0 : kRowsPeriod - since;
+  return since >= kRowsPeriod ? 0 : kRowsPeriod - since;
 }
 
 void showWaitingRows() {
-  if (rowsWaiting) handOverRows();
+  if (anyRowChanged()) handOverRows();
 }
