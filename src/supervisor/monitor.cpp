@@ -22,6 +22,7 @@ int32_t maxTime = kNoValue;
 char statusTexts[kStatusLabels][kTextSize];
 char shownTexts[kStatusLabels][kTextSize];
 uint32_t rowsShownAt;
+bool rowsWaiting;
 
 char pendingEvents[kMaxPendingEvents][kEventSize];
 int pendingEventCount;

@@ -56,6 +56,9 @@ extern int32_t maxTime;                       // longest run so far; kNoValue be
 extern char statusTexts[kStatusLabels][kTextSize];
 extern char shownTexts[kStatusLabels][kTextSize];  // as last handed to the window
 extern uint32_t rowsShownAt;                       // tick of that hand-over
+// statusTexts hold a change the window has not been handed yet: what comparing the texts would
+// tell, kept so that each wait need not compare them.
+extern bool rowsWaiting;
 
 // Event lines, for an operator who reads a log rather than a window.
 constexpr int kEventSize = 224;  // what happened, without the time and the texts

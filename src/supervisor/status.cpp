@@ -46,6 +46,7 @@ static void handOverRows() {
     setStatusText(static_cast<StatusLabel>(label), shownTexts[label]);
   }
   rowsShownAt = tickCount();
+  rowsWaiting = false;
 }
 
 void showStatus() {
@@ -59,17 +60,17 @@ void showStatus() {
   composeTime(labelAve, "Ave", averageRun());
   composeCount(labelRestart, "Restarts", restarts);
   composeCount(labelNoresponse, "NoResponse", noresponse);
+  rowsWaiting = anyRowChanged();
   if (rowsDueIn() == 0) handOverRows();
 }
 
-// Rows are waiting while their texts differ from those handed over; the first ones go at once.
 uint32_t rowsDueIn() {
-  if (!anyRowChanged()) return kNoRowsDue;
-  if (shownTexts[labelTotal][0] == '\0') return 0;   // never handed over
+  if (!rowsWaiting) return kNoRowsDue;
+  if (shownTexts[labelTotal][0] == '\0') return 0;   // never handed over: at once
   const uint32_t since = tickCount() - rowsShownAt;  // modular: survives a wrap
   return since >= kRowsPeriod ? 0 : kRowsPeriod - since;
 }
 
 void showWaitingRows() {
-  if (anyRowChanged()) handOverRows();
+  if (rowsWaiting) handOverRows();
 }

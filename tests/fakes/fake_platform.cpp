@@ -374,6 +374,7 @@ void resetMonitorState() {
   for (char* text : statusTexts) text[0] = '\0';
   for (char* text : shownTexts) text[0] = '\0';
   rowsShownAt = 0;
+  rowsWaiting = false;
   pendingEventCount = 0;
   reportedFailure[0] = restartFailure[0] = '\0';
   endReported = false;
